@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace quarlen_cli {
+
+// One subcommand of the quarlen tool. run() receives the arguments after the subcommand name
+// and returns the process exit code. Every subcommand answers --help with its usage text.
+struct Command {
+  const char* name;
+  const char* summary;
+  const char* usage;
+  int (*run)(const std::vector<std::string>& args);
+};
+
+// True when args ask for help; prints the usage of cmd then.
+bool wantsHelp(const Command& cmd, const std::vector<std::string>& args);
+
+int runInfo(const std::vector<std::string>& args);
+int runDemo(const std::vector<std::string>& args);
+
+}  // namespace quarlen_cli

@@ -1,0 +1,71 @@
+// quarlen: the command-line companion of the library.
+#include <algorithm>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include <qrlcore/Exception.h>
+
+#include "Commands.h"
+
+namespace quarlen_cli {
+
+// The subcommands, in the order `quarlen --help` lists them.
+const Command kCommands[] = {
+    {"info", "print the version, configuration, debug level and processor features",
+     "usage: quarlen info\n\nPrints the library version, which system configuration file was found "
+     "(or that none was),\nthe diagnostic level and the processor features the engines use.\n",
+     runInfo},
+    {"demo", "run the demonstration on self-generated data",
+     "usage: quarlen demo\n\nRuns a tour of the library on data it generates itself.\n", runDemo},
+};
+
+bool wantsHelp(const Command& cmd, const std::vector<std::string>& args) {
+  for (const auto& a : args) {
+    if (a == "--help" || a == "-h") {
+      std::cout << cmd.usage;
+      return true;
+    }
+  }
+  return false;
+}
+
+namespace {
+
+void printUsage(std::ostream& os) {
+  os << "usage: quarlen <command> [arguments]\n\ncommands:\n";
+  for (const auto& c : kCommands) {
+    os << "  " << c.name << std::string(14 - std::min<size_t>(13, std::strlen(c.name)), ' ')
+       << c.summary << "\n";
+  }
+  os << "\n'quarlen <command> --help' describes one command.\n";
+}
+
+}  // namespace
+}  // namespace quarlen_cli
+
+int main(int argc, char** argv) {
+  using namespace quarlen_cli;
+  if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+    printUsage(argc < 2 ? std::cerr : std::cout);
+    return argc < 2 ? 2 : 0;
+  }
+  const std::vector<std::string> args(argv + 2, argv + argc);
+  for (const auto& c : kCommands) {
+    if (std::strcmp(argv[1], c.name) != 0) continue;
+    if (wantsHelp(c, args)) return 0;
+    try {
+      return c.run(args);
+    } catch (const kxxcp::Exception& e) {
+      std::cerr << "quarlen " << c.name << ": " << e.getMessage() << "\n";
+      return 1;
+    } catch (const std::exception& e) {
+      std::cerr << "quarlen " << c.name << ": " << e.what() << "\n";
+      return 1;
+    }
+  }
+  std::cerr << "quarlen: unknown command '" << argv[1] << "'\n";
+  printUsage(std::cerr);
+  return 2;
+}
