@@ -144,6 +144,31 @@ inline void checkVersion(std::uint16_t versionA, std::uint16_t expectedA, const 
   }
 }
 
+// Throws "Too many <whatA> to write: '<countA>'." when a count does not fit its 16-bit field: a
+// truncated count would make the record unreadable.
+inline std::uint16_t checkedCount16(std::size_t countA, const char* whatA, const char* functionA) {
+  if (countA > 0xFFFF)
+    KXXCP_THROW(functionA, "Too many " << whatA << " to write: '" << countA << "'.");
+  return static_cast<std::uint16_t>(countA);
+}
+
+// Throws "Unexpected end of stream reading <whatA>: '<gotA>' of '<sizeA>' bytes." for a part
+// that has no checksum of its own to report a cut.
+inline void checkComplete(bool completeA, const char* whatA, std::uint32_t gotA,
+                          std::uint32_t sizeA, const char* functionA) {
+  if (!completeA) {
+    KXXCP_THROW(functionA, "Unexpected end of stream reading " << whatA << ": '" << gotA << "' of '"
+                                                               << sizeA << "' bytes.");
+  }
+}
+
+// Reads a 16-bit count that follows a variable part; 0 when the stream has ended.
+inline std::uint16_t readCount16(std::istream& isA) {
+  std::uint16_t countL = 0;
+  coding::getFixed16(isA, countL);
+  return countL;
+}
+
 // One attribute line of a validation text: six blanks, the key padded with blanks to widthA
 // characters, "= ", the value in double quotes and a line end.
 template <typename T>
