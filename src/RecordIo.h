@@ -144,6 +144,21 @@ inline void checkVersion(std::uint16_t versionA, std::uint16_t expectedA, const 
   }
 }
 
+// Reads the fixed head of a record (sizeA bytes, magic and version first; fields the stream does
+// not deliver are missing from the cursor), checks magic and version and returns a cursor over
+// the fields after the version.
+inline coding::Cursor readHead(std::istream& isA, unsigned char* headA, std::size_t sizeA,
+                               const char* magicA, std::uint16_t versionA, const char* kindA,
+                               const char* functionA) {
+  const std::size_t gotL = readUpTo(isA, headA, sizeA);
+  checkMagic(headA, gotL, magicA, kindA, functionA);
+  coding::Cursor curL(headA + 2, gotL - 2);
+  std::uint16_t readVersionL = 0;
+  curL.getFixed16(readVersionL);
+  checkVersion(readVersionL, versionA, kindA, functionA);
+  return curL;
+}
+
 // Throws "Too many <whatA> to write: '<countA>'." when a count does not fit its 16-bit field: a
 // truncated count would make the record unreadable.
 inline std::uint16_t checkedCount16(std::size_t countA, const char* whatA, const char* functionA) {

@@ -188,12 +188,8 @@ void TemplateBlock_Common::readRecord(std::istream& isA) {
   // The fixed head: magic, version, algorithm, symmetric flag, gallery checksum and size. Fields
   // the stream does not deliver keep their reset values.
   unsigned char headL[15];
-  const std::size_t gotL = recordio::readUpTo(isA, headL, sizeof headL);
-  recordio::checkMagic(headL, gotL, "TB", "templateBlock", kFunction);
-  coding::Cursor headCurL(headL + 2, gotL - 2);
-  std::uint16_t versionL = 0;
-  headCurL.getFixed16(versionL);
-  recordio::checkVersion(versionL, kVersion, "templateBlock", kFunction);
+  coding::Cursor headCurL =
+      recordio::readHead(isA, headL, sizeof headL, "TB", kVersion, "templateBlock", kFunction);
   std::uint16_t algorithmL;
   if (headCurL.getFixed16(algorithmL)) algorithmM = static_cast<Algorithm>(algorithmL);
   // Preset to 'F' (0x46), which counts as true: a record that ends before this byte reads as a

@@ -166,12 +166,8 @@ void TemplateImp::readRecord(std::istream& isA) {
   reset();
   // Fixed head: magic, version, checksum, sample id (low, high), metadata size.
   unsigned char headL[28];
-  const std::size_t gotL = recordio::readUpTo(isA, headL, sizeof headL);
-  recordio::checkMagic(headL, gotL, "TP", "template", kFunction);
-  coding::Cursor curL(headL + 2, gotL - 2);
-  std::uint16_t versionL = 0;
-  curL.getFixed16(versionL);
-  recordio::checkVersion(versionL, kVersion, "template", kFunction);
+  coding::Cursor curL =
+      recordio::readHead(isA, headL, sizeof headL, "TP", kVersion, "template", kFunction);
   std::uint32_t storedChecksumL = 0;
   std::uint32_t metaSizeL = 0;
   curL.getFixed32(storedChecksumL);
