@@ -170,7 +170,9 @@ bool FidJournal::inspect(State& stateA, std::vector<Patch>& patchesA,
 }
 
 bool FidJournal::undo(const std::vector<Patch>& patchesA, bool syncA) {
-  for (const Patch& patchL : patchesA) {
+  for (std::size_t i = 0; i < patchesA.size(); ++i) {
+    const Patch& patchL = patchesA[i];
+    failedPatchM = i;
     Handle hL(directoryM + "/" + patchL.fileName, "r+b");
     if (hL.get() == nullptr) continue;
     if (!writeAll(hL.get(), patchL.offset, patchL.bytes.data(), patchL.bytes.size(), syncA) ||

@@ -52,6 +52,8 @@ class FidJournal {
 
   std::string path() const { return directoryM + "/" + fileNameM; }
   const std::string& lastError() const { return lastErrorM; }
+  // The patch that undo() could not write back.
+  std::size_t failedPatch() const { return failedPatchM; }
 
   // Writes an idle journal.
   bool create(bool syncA);
@@ -79,6 +81,7 @@ class FidJournal {
   std::string directoryM;
   std::string fileNameM;
   std::string lastErrorM;
+  std::size_t failedPatchM = 0;
 };
 
 }  // namespace qridy
