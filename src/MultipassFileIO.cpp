@@ -28,6 +28,10 @@ namespace qridy {
 
 struct MultipassFileIO::Batch {
   std::vector<FidJournal::Patch> patches;
+  // What the change leaves behind when it completes, kept for a roll-back whose outcome is not
+  // known (see settleUnknownOutcome).
+  std::vector<IdRecKeyToBlobOffset> unsettledAdds;
+  std::vector<IdRecKeyToBlobOffset> unsettledRemovals;
   std::vector<std::string> patchFiles;       // per patch: the FID file it belongs to
   std::vector<unsigned int> patchPositions;  // per patch: the record position it concerns
   std::vector<MultiPartFidFile*> touched;
@@ -347,6 +351,7 @@ void MultipassFileIO::open() {
     fileL.file->enableCaching(dataCachingM);
   }
   openM = true;
+  if (!unsettledAddsM.empty() || !unsettledRemovalsM.empty()) settleUnknownOutcome();
 }
 
 void MultipassFileIO::close() {
@@ -488,6 +493,8 @@ bool MultipassFileIO::writeCacheToDisk() {
   }
   if (!finishChange(batchL)) {
     notifyError("writeCacheToDisk - Add failed for FID file " + journalM->path());
+    // Whether the journal was closed is unknown: the batch may be complete on disk.
+    batchL.unsettledAdds = newL;
     return rollBack(batchL, "writeCacheToDisk");
   }
 
@@ -512,18 +519,29 @@ bool MultipassFileIO::finishChange(Batch& batchA) {
 }
 
 bool MultipassFileIO::rollBack(Batch& batchA, const char* contextA) {
-  // The files are closed first: their objects hold what the failed change left in memory.
+  const bool addL = std::strcmp(contextA, "writeCacheToDisk") == 0;
+  // The files are closed first: their objects hold what the failed change left in memory, and
+  // closing flushes whatever the failed writes left buffered, which the undo then overwrites.
   close();
+  auto reportL = [&](const std::string& fileA, unsigned int positionA) {
+    std::ostringstream osL;
+    osL << contextA << " - Rollback for " << (addL ? "add" : "clear") << " failed for FID file "
+        << fileA << "   FID file position " << positionA;
+    notifyError(osL.str());
+    return false;
+  };
+  // The undo may only start once the journal is known to be active: should it stop half-way,
+  // the next open() completes it.
+  if (!journalM->activate(syncM)) {
+    // Nothing was undone. If the journal was active, the next open() undoes the change; if the
+    // change had been completed, it stays. open() finds out which, for this object's index.
+    unsettledAddsM = batchA.unsettledAdds;
+    unsettledRemovalsM = batchA.unsettledRemovals;
+    return reportL(journalM->path(), batchA.patchPositions.empty() ? 0 : batchA.patchPositions[0]);
+  }
   if (!journalM->undo(batchA.patches, syncM)) {
     const std::size_t kL = journalM->failedPatch();
-    std::ostringstream osL;
-    osL << contextA << " - Rollback for "
-        << (std::strcmp(contextA, "writeCacheToDisk") == 0 ? "add" : "clear")
-        << " failed for FID file " << batchA.patchFiles[kL] << "   FID file position "
-        << batchA.patchPositions[kL];
-    notifyError(osL.str());
-    // The journal stays active: the next open() undoes the change.
-    return false;
+    return reportL(batchA.patchFiles[kL], batchA.patchPositions[kL]);
   }
   // Should marking the journal idle fail, the next open() repeats the undo, which changes
   // nothing any more.
@@ -531,6 +549,32 @@ bool MultipassFileIO::rollBack(Batch& batchA, const char* contextA) {
   std::string failedL;
   ensureOpen(failedL);
   return false;
+}
+
+void MultipassFileIO::settleUnknownOutcome() {
+  auto storedL = [&](const IdRecKeyToBlobOffset& entryA) {
+    unsigned char recordL[kIndexDataSize];
+    std::uint32_t checksumL = 0;
+    if (!indexFileM.file->readRecord(entryA.indexPosition, recordL, &checksumL)) return false;
+    const IdRecKeyToBlobOffset foundL = decodeIndexRecord(recordL);
+    return foundL.key == entryA.key && foundL.dataFileIndex == entryA.dataFileIndex &&
+           foundL.dataPosition == entryA.dataPosition;
+  };
+  if (!unsettledAddsM.empty() && storedL(unsettledAddsM.front())) {
+    // The batch was completed: its blobs leave the cache, where they lead the queue.
+    for (const IdRecKeyToBlobOffset& entryL : unsettledAddsM) insertEntry(entryL);
+    const std::size_t countL = std::min(unsettledAddsM.size(), cacheM.size());
+    cacheM.erase(cacheM.begin(), cacheM.begin() + static_cast<std::ptrdiff_t>(countL));
+    cacheBytesM.erase(cacheBytesM.begin(),
+                      cacheBytesM.begin() + static_cast<std::ptrdiff_t>(countL * maxDataSizeM));
+  }
+  for (const IdRecKeyToBlobOffset& entryL : unsettledRemovalsM) {
+    if (storedL(entryL)) continue;
+    const auto itL = findEntry(entryL.key);
+    if (itL != indexM.end()) indexM.erase(itL);
+  }
+  unsettledAddsM.clear();
+  unsettledRemovalsM.clear();
 }
 
 // --- reading and removing ---------------------------------------------------------------------
@@ -629,6 +673,7 @@ bool MultipassFileIO::clear(const IdRecordKey& keyA) {
   }
   if (!finishChange(batchL)) {
     failL("MultipassFileIO::clear - Clear failed for FID file " + journalM->path());
+    batchL.unsettledRemovals.push_back(entryL);
     return rollBack(batchL, "MultipassFileIO::clear");
   }
   return true;

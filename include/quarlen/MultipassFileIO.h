@@ -218,6 +218,9 @@ class QUARLEN_EXPORT MultipassFileIO {
   bool journalAccepts(const std::string& fileNameA) const;
   bool finishChange(Batch& batchA);
   bool rollBack(Batch& batchA, const char* contextA);
+  // After a roll-back that could not start, the files decide whether the change happened: the
+  // index vector and the write cache follow them.
+  void settleUnknownOutcome();
   void insertEntry(const IdRecKeyToBlobOffset& entryA);
   std::vector<IdRecKeyToBlobOffset>::iterator findEntry(const IdRecordKey& keyA);
   void loadIndex(const std::string& labelA, GalleryMetadataSource* sourceA);
@@ -243,6 +246,8 @@ class QUARLEN_EXPORT MultipassFileIO {
   long fileLimitM = 0;
   std::vector<IdRecKeyToBlobOffset> indexM;
   std::vector<CachedBlob> cacheM;
+  std::vector<IdRecKeyToBlobOffset> unsettledAddsM;
+  std::vector<IdRecKeyToBlobOffset> unsettledRemovalsM;
   std::vector<unsigned char> cacheBytesM;
 };
 
