@@ -5,18 +5,27 @@
 // times 16); the remainder is
 //   mode 0: one FID part;
 //   mode 1: an undo journal, a 16-bit length, then a FID part the journal may patch;
-//   mode 2: a gallery: a 16-bit length, the index file, then the data file of size 16.
+//   mode 2: a gallery of data size 16: three parts, each behind a 16-bit length (the last one
+//           takes the rest): the index file, the data file and the journal.
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <qrlcore/Exception.h>
 
 #include <unistd.h>
+
+#include <quarlen/IdentityMetadata.h>
+#include <quarlen/MultipassFileIO.h>
+
+#include <qrlcore/Notification.h>
 
 #include "FidFile.h"
 #include "FidJournal.h"
@@ -62,9 +71,54 @@ void usePart(qridy::FidFile& partA) {
   if (partA.open()) partA.computeChecksum(sumL, usedL);
 }
 
+// Splits off a part behind a 16-bit length.
+std::pair<const std::uint8_t*, std::size_t> take(const std::uint8_t*& dataA, std::size_t& sizeA) {
+  if (sizeA < 2) return {dataA, 0};
+  const std::size_t lengthL = std::min<std::size_t>(sizeA - 2, dataA[0] | (dataA[1] << 8));
+  const std::uint8_t* partL = dataA + 2;
+  dataA += 2 + lengthL;
+  sizeA -= 2 + lengthL;
+  return {partL, lengthL};
+}
+
+void useGallery(const std::string& dirA, unsigned bufferA, const std::uint8_t* dataA,
+                std::size_t sizeA) {
+  const std::string galleryL = dirA + "/g";
+  std::filesystem::create_directories(galleryL);
+  std::remove((galleryL + "/g_16.dat.0001").c_str());
+  const auto idsL = take(dataA, sizeA);
+  const auto datL = take(dataA, sizeA);
+  writeFile(galleryL + "/g.IDs", idsL.first, idsL.second);
+  writeFile(galleryL + "/g_16.dat", datL.first, datL.second);
+  writeFile(galleryL + "/g.journal", dataA, sizeA);
+  (void)bufferA;
+  qridy::MultipassFileIO filesL(dirA, 0, "g", {16});
+  filesL.readIdRecKeyToBlobOffsetMap("fuzz");
+  std::string reportL;
+  filesL.checkStatusFast(reportL, nullptr);
+  qridy::validationNonBiometricInfo infoL;
+  filesL.checkStatusIntensive(reportL, &infoL);
+  unsigned char blobL[16] = {};
+  const auto entriesL = filesL.getIdRecKeyToBlobOffsetMap();
+  for (std::size_t i = 0; i < entriesL.size() && i < 8; ++i)
+    filesL.read(entriesL[i].key, blobL, true);
+  const qridy::IdentityMetadata metadataL(qridy::IdRecordKey(7, 7));
+  filesL.setFileLimit(entriesL.size() + 2);
+  filesL.add(metadataL, blobL, sizeof blobL);
+  filesL.writeCacheToDisk();
+  if (!entriesL.empty()) filesL.clear(entriesL.front().key);
+  std::map<qridy::BioMetricTriple, qridy::GalleryBlockSink*> noSinksL;
+  filesL.recoverDataAndAdd(noSinksL);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static const bool quietS = [] {
+    kxntc::setSink([](kxntc::Level, const std::string&) {});
+    return true;
+  }();
+  (void)quietS;
   if (size < 2) return 0;
   const unsigned modeL = data[0] % 3;
   const unsigned bufferL = data[1] * 16u;
@@ -72,7 +126,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   size -= 2;
   const std::string dirL = workDir();
   const std::string partL = dirL + "/g_16.dat";
-  const std::string indexL = dirL + "/g.IDs";
   std::remove((partL + ".0001").c_str());
   try {
     if (modeL == 0) {
@@ -97,16 +150,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       qridy::FidFile fileL(partL, bufferL);
       if (fileL.open()) usePart(fileL);
     } else {
-      if (size < 2) return 0;
-      const std::size_t idsL = std::min<std::size_t>(size - 2, data[0] | (data[1] << 8));
-      writeFile(indexL, data + 2, idsL);
-      writeFile(partL, data + 2 + idsL, size - 2 - idsL);
-      qridy::MultiPartFidFile idsFileL(indexL, bufferL);
-      qridy::MultiPartFidFile dataFileL(partL, bufferL);
-      if (idsFileL.open() && dataFileL.open() && dataFileL.dataSize() <= 64 * 1024) {
-        std::vector<unsigned char> recL(dataFileL.dataSize());
-        for (std::uint32_t posL = 0; posL < 16; ++posL) dataFileL.readRecord(posL, recL.data());
-      }
+      useGallery(dirL, bufferL, data, size);
     }
   } catch (const kxxcp::Exception&) {
   }

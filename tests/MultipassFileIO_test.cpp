@@ -6,6 +6,7 @@
 #include <qrlcore/Notification.h>
 #include <qrlcore/QuarlenInformation.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -15,6 +16,7 @@
 
 #include "Coding.h"
 #include "FidChecksum.h"
+#include "FidJournal.h"
 #include "MultiPartFidFile.h"
 #include "support/ConfigFiles.h"
 #include "support/Environment.h"
@@ -593,6 +595,95 @@ TEST_F(MultipassFileIOTest, AFailedBatchStaysInTheCacheAndIsWrittenLater) {
   EXPECT_EQ(gL->getIdRecKeyToBlobOffsetMap().size(), 3u);
   std::string reportL;
   EXPECT_TRUE(gL->checkStatusIntensive(reportL, nullptr)) << reportL;
+}
+
+}  // namespace
+}  // namespace qridy
+
+namespace qridy {
+namespace {
+
+// Writes the seed corpus of fuzz_fid_file (run with QUARLEN_WRITE_SEEDS=1). Inputs: a mode byte,
+// a read-ahead byte, then the files (see fuzz/fuzz_fid_file.cpp).
+class FidFileSeeds : public ::testing::Test {
+ protected:
+  static std::string fileBytes(const std::string& pathA) {
+    std::ifstream inL(pathA, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(inL)), std::istreambuf_iterator<char>());
+  }
+  static std::string withLength(const std::string& bytesA) {
+    std::string outL;
+    coding::appendFixed16(outL, static_cast<std::uint16_t>(bytesA.size()));
+    return outL + bytesA;
+  }
+  // A data part of 16-byte records (growth 4) with three blobs, the second one removed again,
+  // and an index part (growth 4) naming the other two.
+  void buildGallery(bool pendingA) {
+    MultiPartFidFile dataL(dirM.path() + "/d", 0);
+    MultiPartFidFile idsL(dirM.path() + "/i", 0);
+    ASSERT_TRUE(dataL.create(16, 4) && dataL.open() && idsL.create(25, 4) && idsL.open());
+    for (std::uint64_t t = 1; t <= 3; ++t) {
+      const Bytes blobL = blobFor(t, t, 16);
+      std::uint32_t checksumL = 0;
+      const std::uint32_t positionL = dataL.add(blobL.data(), checksumL);
+      if (t == 2) {
+        dataL.remove(positionL);
+        continue;
+      }
+      unsigned char recordL[25];
+      coding::encodeFixed64(recordL, t);
+      coding::encodeFixed64(recordL + 8, t);
+      recordL[16] = 0;
+      coding::encodeFixed32(recordL + 17, positionL);
+      coding::encodeFixed32(recordL + 21, checksumL);
+      std::uint32_t idsChecksumL = 0;
+      idsL.add(recordL, idsChecksumL);
+    }
+    dataL.close();
+    idsL.close();
+    if (pendingA) {
+      std::fstream fL(dirM.path() + "/d", std::ios::in | std::ios::out | std::ios::binary);
+      fL.seekp(40);
+      fL.put('\x02');
+    }
+  }
+  void writeSeed(const std::string& nameA, const std::string& bytesA) {
+    std::ofstream(seedsM + "/" + nameA, std::ios::binary) << bytesA;
+  }
+
+  TempDir dirM;
+  std::string seedsM = std::string(QUARLEN_TEST_DATA_DIR) + "/../../fuzz/seeds/fuzz_fid_file";
+};
+
+TEST_F(FidFileSeeds, WriteFuzzSeeds) {
+  const char* writeL = std::getenv("QUARLEN_WRITE_SEEDS");
+  if (writeL == nullptr || std::string(writeL) != "1") GTEST_SKIP() << "QUARLEN_WRITE_SEEDS=1";
+  std::filesystem::create_directories(seedsM);
+  buildGallery(false);
+  const std::string dataL = fileBytes(dirM.path() + "/d");
+  const std::string idsL = fileBytes(dirM.path() + "/i");
+  writeSeed("part", std::string("\0\0", 2) + dataL);
+  writeSeed("part_buffered", std::string("\0\x04", 2) + dataL);
+  FidJournal journalL(dirM.path(), "j");
+  FidJournal::Patch headerL;
+  headerL.fileName = "g_16.dat";
+  headerL.bytes.assign(dataL.begin(), dataL.begin() + 88);
+  FidJournal::Patch recordL = headerL;
+  recordL.offset = 88 + 24;
+  recordL.bytes.assign(8, 0);
+  ASSERT_TRUE(journalL.begin({headerL, recordL}, false));
+  const std::string activeL = fileBytes(journalL.path());
+  writeSeed("journal_active", std::string("\x01\0", 2) + withLength(activeL) + dataL);
+  writeSeed("gallery", std::string("\x02\0", 2) + withLength(idsL) + withLength(dataL) +
+                           fileBytes((journalL.finish(false), journalL.path())));
+  FidJournal::Patch idsHeaderL = headerL;
+  idsHeaderL.fileName = "g.IDs";
+  idsHeaderL.bytes.assign(idsL.begin(), idsL.begin() + 88);
+  ASSERT_TRUE(journalL.begin({headerL, idsHeaderL}, false));
+  writeSeed("gallery_journal", std::string("\x02\x01", 2) + withLength(idsL) + withLength(dataL) +
+                                   fileBytes(journalL.path()));
+  buildGallery(true);
+  writeSeed("part_pending", std::string("\0\0", 2) + fileBytes(dirM.path() + "/d"));
 }
 
 }  // namespace
