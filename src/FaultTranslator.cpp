@@ -25,7 +25,7 @@ constexpr int kSignalCount = sizeof kSignals / sizeof kSignals[0];
 constexpr std::uintptr_t kStackOverflowReach = 2u << 20;
 
 struct GuardFrame {
-  sigjmp_buf envM;
+  sigjmp_buf envM{};
   GuardFrame* previousM = nullptr;
   std::uintptr_t stackLowM = 0;  // lowest usable address of the thread's stack, 0 if unknown
   FaultRecord faultM;
@@ -113,7 +113,7 @@ struct ThreadPreparation {
     doneM = true;
     stack_t currentL{};
     if (sigaltstack(nullptr, &currentL) == 0 && (currentL.ss_flags & SS_DISABLE) != 0) {
-      const std::size_t sizeL = 64 * 1024;
+      const std::size_t sizeL = std::size_t{64} * 1024;
       altStackM = std::malloc(sizeL);
       if (altStackM != nullptr) {
         stack_t stackL{};
