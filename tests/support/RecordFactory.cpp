@@ -90,5 +90,20 @@ TemplateImp* randomTemplate(std::mt19937& rngA, Modality modalityA, unsigned int
   return templateL;
 }
 
+BioRecordImp* randomBioRecord(std::mt19937& rngA, Modality modalityA, Instance instanceA,
+                              unsigned int maxTemplatesA, unsigned int maxPartA) {
+  BioRecordImp* recordL = new BioRecordImp(modalityA, instanceA);
+  const unsigned int countL = rngA() % (maxTemplatesA + 1);
+  for (unsigned int i = 0; i < countL; ++i) {
+    TemplateImp* templateL = randomTemplate(rngA, modalityA, maxPartA);
+    if (recordL->hasTemplateWithId(templateL->sampleId())) {
+      delete templateL;
+      continue;
+    }
+    recordL->addTemplate(templateL, modalityA, instanceA);
+  }
+  return recordL;
+}
+
 }  // namespace testsupport
 }  // namespace qridy
