@@ -3,6 +3,8 @@
 #include <memory>
 #include <sstream>
 
+#include <qrlcore/Notification.h>
+
 #include "RecordIo.h"
 
 namespace qridy {
@@ -10,12 +12,6 @@ namespace qridy {
 namespace {
 
 constexpr int kKeyWidth = 24;  // attribute keys of the validation text are padded to this width
-
-// Sent when a merged template brings metadata that the present template cannot take.
-void warnMetaDataLost() {
-  // TODO(records): send through the core library's warning notification channel once it is
-  // available on this branch.
-}
 
 std::string enumText(const std::string& textA, unsigned int valueA) {
   std::ostringstream osL;
@@ -83,7 +79,9 @@ void BioRecordImp::addTemplate(TemplateImp*& templateA, Modality modalityA, Inst
     }
     if (templateA->metaDataPtr() != nullptr) {
       if (presentL->metaDataPtr() != nullptr) {
-        warnMetaDataLost();
+        kxntc::warning << "Merging of template meta data not possible. Meta data information of "
+                          "second template will be lost.";
+        kxntc::notify(kxntc::warning);
       } else {
         presentL->setMetaData(templateA->metaDataPtr(), templateA->metaDataSize());
       }

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <qrlcore/Exception.h>
+#include <qrlcore/Notification.h>
 
 #include "support/RecordBytes.h"
 #include "support/RecordFactory.h"
@@ -125,8 +126,16 @@ TEST_F(BioRecordTest, EqualSampleIdsMerge) {
   const TemplateImp* mergedL = recordL.getTemplateById({0, 5});
   EXPECT_EQ(mergedL->numberOfTemplateBlocks(), 3u);
   ASSERT_EQ(mergedL->metaDataSize(), 4u);
-  // Present metadata wins over the metadata of a merged template.
+  // Present metadata wins over the metadata of a merged template, with a warning.
+  std::vector<std::string> warningsL;
+  const kxntc::Sink previousL = kxntc::setSink([&](kxntc::Level levelA, const std::string& textA) {
+    if (levelA == kxntc::Level::warning) warningsL.push_back(textA);
+  });
   add(recordL, makeTemplate(5, {AlgVfa}, "other!"), ModalityFace, InstanceFaceFrontal);
+  kxntc::setSink(previousL);
+  EXPECT_EQ(warningsL,
+            std::vector<std::string>{"Merging of template meta data not possible. Meta "
+                                     "data information of second template will be lost."});
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(mergedL->metaDataPtr()), 4), "meta");
   EXPECT_EQ(mergedL->numberOfTemplateBlocks(), 4u);
 }
