@@ -7,6 +7,7 @@
 #include <random>
 
 #include <quarlen/BioRecordImp.h>
+#include <quarlen/IdRecordImp.h>
 #include <quarlen/TemplateBlockImp.h>
 #include <quarlen/TemplateImp.h>
 #include <quarlen/Types.h>
@@ -26,6 +27,11 @@ TemplateImp* randomTemplate(std::mt19937& rngA, Modality modalityA, unsigned int
 // sample ids).
 BioRecordImp* randomBioRecord(std::mt19937& rngA, Modality modalityA, Instance instanceA,
                               unsigned int maxTemplatesA = 3, unsigned int maxPartA = 64);
+
+// An identity record with a random key, maybe an sId, and 0 to maxBioRecordsA biometric records
+// of distinct (modality, instance) pairs.
+IdRecordImp* randomIdRecord(std::mt19937& rngA, unsigned int maxBioRecordsA = 4,
+                            unsigned int maxTemplatesA = 3, unsigned int maxPartA = 64);
 
 }  // namespace testsupport
 }  // namespace qridy
