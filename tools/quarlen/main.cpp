@@ -19,6 +19,15 @@ const Command kCommands[] = {
      runInfo},
     {"demo", "run the demonstration on self-generated data",
      "usage: quarlen demo\n\nRuns a tour of the library on data it generates itself.\n", runDemo},
+    {"pipeline", "print the configuration of one pipeline section of an XML file",
+     "usage: quarlen pipeline FILE ID\n\nReads the section <multipass id=\"ID\"> of the pipeline "
+     "XML file FILE and prints\nits stages, or the error that stops the reading.\n",
+     runPipeline},
+    {"map-score", "map a raw score through a score-mapping file (or back)",
+     "usage: quarlen map-score FILE SCORE [--inverse]\n\nMaps the raw score SCORE through the "
+     "score-mapping file FILE (triples of raw\nscore, -log10 FAR and slope) and prints the mapped "
+     "value; with --inverse prints\nthe raw score whose mapped value is SCORE.\n",
+     runMapScore},
 };
 
 bool wantsHelp(const Command& cmd, const std::vector<std::string>& args) {
