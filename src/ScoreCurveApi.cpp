@@ -151,7 +151,7 @@ int createFusion(ScoreFusion** handleA, const char* parameterFileA, int countA) 
   return ScoreCurveOk;
 }
 
-int fuseScores(ScoreFusion* handleA, const float* scoresA, int countA, float* outA) {
+int fuseScores(const ScoreFusion* handleA, const float* scoresA, int countA, float* outA) {
   if (handleA == nullptr) return ScoreCurveHandleNull;
   if (countA < 1) return ScoreCurveInvalidValue;
   if (outA == nullptr) return ScoreCurveOutputNull;

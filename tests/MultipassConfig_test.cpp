@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 #include <qrlcore/Exception.h>
 
-#include "support/ConfigFiles.h"
+#include "support/Environment.h"
 
 namespace qrbase {
 namespace {
@@ -70,7 +70,7 @@ class MultipassConfigTest : public ::testing::Test {
     return "";
   }
 
-  quarlen_test::ConfigDir dirM;
+  quarlen_test::TempDir dirM;
   MultipassConfig configM;
 };
 
@@ -202,7 +202,7 @@ TEST_F(MultipassConfigTest, CommonSettings) {
 }
 
 TEST_F(MultipassConfigTest, UnreadableFiles) {
-  const std::string missingL = dirM.file("absent.xml");
+  const std::string missingL = (dirM.path() + "/" + "absent.xml");
   try {
     configM.read(missingL, "p");
     FAIL() << "no exception";

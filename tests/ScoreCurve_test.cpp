@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "ScoreCurve.h"
-#include "support/ConfigFiles.h"
+#include "support/Environment.h"
 
 namespace qrscore {
 namespace {
@@ -45,7 +45,7 @@ class ScoreCurveTest : public ::testing::Test {
     return h00 * a.y + h10 * h * a.d + h01 * b.y + h11 * h * b.d;
   }
 
-  quarlen_test::ConfigDir dirM;
+  quarlen_test::TempDir dirM;
   std::vector<ScoreNormalizer*> normalizersM;
 };
 
@@ -199,7 +199,7 @@ TEST_F(ScoreCurveTest, FusionParameterFile) {
   EXPECT_EQ(createFusion(&fusionL, dirM.write("f1.txt", "1 1 1").c_str(), 2), ScoreCurveCannotRead);
   EXPECT_EQ(createFusion(&fusionL, dirM.write("f2.txt", "0 1 -1").c_str(), 2),
             ScoreCurveCannotRead);
-  EXPECT_EQ(createFusion(&fusionL, dirM.file("none").c_str(), 2), ScoreCurveCannotOpen);
+  EXPECT_EQ(createFusion(&fusionL, (dirM.path() + "/" + "none").c_str(), 2), ScoreCurveCannotOpen);
 }
 
 TEST_F(ScoreCurveTest, SplineBelowInsideAndAboveItsKnots) {
@@ -330,7 +330,7 @@ TEST_F(ScoreCurveTest, MalformedMappingFilesAreRefused) {
   ScoreNormalizer* handleL = nullptr;
   EXPECT_EQ(createNormalizerFromFile(&handleL, nullptr), ScoreCurveInputNull);
   EXPECT_EQ(createNormalizerFromFile(nullptr, "x"), ScoreCurveOutputNull);
-  EXPECT_EQ(createNormalizerFromFile(&handleL, dirM.file("absent").c_str()), ScoreCurveCannotOpen);
+  EXPECT_EQ(createNormalizerFromFile(&handleL, (dirM.path() + "/" + "absent").c_str()), ScoreCurveCannotOpen);
   EXPECT_EQ(createNormalizerFromFile(&handleL, dirM.path().c_str()), ScoreCurveCannotRead);
   EXPECT_EQ(handleL, nullptr);
   EXPECT_EQ(destroyNormalizer(nullptr), ScoreCurveOk);

@@ -59,7 +59,8 @@ QUARLEN_EXPORT int destroyNormalizer(ScoreNormalizer* handleA);
 QUARLEN_EXPORT int createFusion(ScoreFusion** handleA, const char* parameterFileA, int countA);
 // *outA = the fusion of countA scores, each a finite -log10 FAR >= 0. 12 null handle, 10 null
 // scoresA, 19 countA < 1 or a score not finite or negative, 11 null outA.
-QUARLEN_EXPORT int fuseScores(ScoreFusion* handleA, const float* scoresA, int countA, float* outA);
+QUARLEN_EXPORT int fuseScores(const ScoreFusion* handleA, const float* scoresA, int countA,
+                              float* outA);
 // Installs a new log-FAR fusion with these weights (finite, >= 0). 10 null array, 19 countA < 1
 // or an invalid weight.
 QUARLEN_EXPORT int setFusionWeights(ScoreFusion* handleA, const float* weightsA, int countA);
