@@ -66,6 +66,9 @@ void BioRecordImp::addTemplate(TemplateImp*& templateA, Modality modalityA, Inst
   bool mergedL = false;
   for (TemplateImp* presentL : templatesM) {
     if (presentL->sampleId() != templateA->sampleId()) continue;
+    // Merging a template into itself would delete a template the record still holds.
+    if (presentL == templateA)
+      KXXCP_THROW(kFunction, "Invalid Template (already in this BioRecord)");
     mergedL = true;
     for (const auto& entryL : templateA->templateBlockMap()) {
       if (presentL->checkExistence(entryL.first)) {

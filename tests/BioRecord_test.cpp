@@ -115,6 +115,9 @@ TEST_F(BioRecordTest, FirstTemplateFixesModalityAndInstance) {
   EXPECT_EQ(thrownMessage([&] { recordL.addTemplate(rawL, ModalityFace, InstanceUnknown); }),
             "Invalid Template (instance invalid)");
   EXPECT_EQ(recordL.nTemplates(), 1u);
+  TemplateImp* ownedL = recordL.getTemplateByIndex(0, true);
+  EXPECT_EQ(thrownMessage([&] { recordL.addTemplate(ownedL, ModalityFace, InstanceFaceFrontal); }),
+            "Invalid Template (already in this BioRecord)");
 }
 
 TEST_F(BioRecordTest, EqualSampleIdsMerge) {

@@ -38,9 +38,9 @@ std::size_t readFromString(Record& recordA, const std::string& bytesA) {
 
 // Reads bytesA into a fresh Record and writes it again; "<not all bytes read>" when the reader
 // stopped early. A canonical record comes back unchanged.
-template <typename Record>
-std::string rewritten(const std::string& bytesA) {
-  Record recordL;
+template <typename Record, typename... Args>
+std::string rewritten(const std::string& bytesA, Args... constructorArgsA) {
+  Record recordL(constructorArgsA...);
   if (readFromString(recordL, bytesA) != bytesA.size()) return "<not all bytes read>";
   return writeToString(recordL);
 }
