@@ -42,15 +42,19 @@ float logFarFusion(const float* scoresA, std::size_t countA, const float* weight
   // bounds the weight arrays below.
   if (n > kMaxFusedScores) return kTooManyScores;
 
-  double w[kMaxFusedScores], wn[kMaxFusedScores];
+  double w[kMaxFusedScores], scaledL[kMaxFusedScores];
   double largestL = 0.0;
   for (std::size_t i = 0; i < n; ++i) {
     w[i] = i < weightCountA ? weightsA[i] : 1.0;
     largestL = i == 0 ? w[i] : std::max(largestL, w[i]);
   }
-  const bool normaliseL = n > 2 || w[0] == 0.0 || w[1] == 0.0;
-  const double divisorL = normaliseL ? std::max(1.0, largestL) : 1.0;
-  for (std::size_t i = 0; i < n; ++i) wn[i] = w[i] / divisorL;
+  // wn: the weights normalised by max(1, largest) where the rule asks for it (dividing by 1
+  // changes nothing, so that case keeps w itself).
+  const double* wn = w;
+  if ((n > 2 || w[0] == 0.0 || w[1] == 0.0) && largestL > 1.0) {
+    for (std::size_t i = 0; i < n; ++i) scaledL[i] = w[i] / largestL;
+    wn = scaledL;
+  }
   double S = 0.0;
   for (std::size_t i = 0; i < n; ++i) S += std::max(0.0, static_cast<double>(scoresA[i])) * wn[i];
   const double L = kLn10 * S;
