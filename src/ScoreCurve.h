@@ -136,14 +136,15 @@ class ScoreNormalizer {
   std::unique_ptr<CurveMCSpline> inverseM;
 };
 
-// A fusion strategy. The base answers -1.0 to every request.
+// A fusion strategy over countA scores (and weights). The base answers -1.0 to every request.
 class FusionBase {
  public:
   virtual ~FusionBase();
-  virtual float fuse(const std::vector<float>& scoresA, const std::vector<float>& weightsA,
-                     const std::vector<float>& parametersA) const;
-  virtual float fuse(const std::vector<float>& scoresA, const std::vector<float>& weightsA) const;
-  virtual float fuse(const std::vector<float>& scoresA) const;
+  virtual float fuse(const float* scoresA, std::size_t countA, const float* weightsA,
+                     std::size_t weightCountA, const std::vector<float>& parametersA) const;
+  virtual float fuse(const float* scoresA, std::size_t countA, const float* weightsA,
+                     std::size_t weightCountA) const;
+  virtual float fuse(const float* scoresA, std::size_t countA) const;
 };
 
 // The log-FAR fusion (see logFarFusion).
@@ -151,8 +152,9 @@ class FusionLFARWS : public FusionBase {
  public:
   static const char* name() { return "FusionLFARWS"; }
   using FusionBase::fuse;
-  float fuse(const std::vector<float>& scoresA, const std::vector<float>& weightsA) const override;
-  float fuse(const std::vector<float>& scoresA) const override;
+  float fuse(const float* scoresA, std::size_t countA, const float* weightsA,
+             std::size_t weightCountA) const override;
+  float fuse(const float* scoresA, std::size_t countA) const override;
 };
 
 // Fuses n scores, each a -log10 false-accept rate, with optional weights (missing weights are
@@ -168,7 +170,8 @@ class FusionLFARWS : public FusionBase {
 // Where a sum overflows double for huge S, the same quantity is computed in the log domain.
 float logFarFusion(const float* scoresA, std::size_t countA, const float* weightsA,
                    std::size_t weightCountA);
-// The answer for more than 100 scores: the float nearest to -987654321.
+constexpr std::size_t kMaxFusedScores = 100;
+// The answer for more than kMaxFusedScores scores: the float nearest to -987654321.
 constexpr float kTooManyScores = -987654321.0f;
 // A strategy's answer that means "no result"; passed through without scaling.
 constexpr float kNoFusionResult = -7654321.0f;
@@ -199,7 +202,7 @@ class ScoreFusion {
   int strategyTypeM = 0;
   float scaleM = 1.0f;
   std::vector<float> weightsM;
-  std::vector<float> parametersM;  // used by strategy type 1 only, which nothing creates
+  std::vector<float> parametersM;           // used by strategy type 1 only, which nothing creates
   [[maybe_unused]] float exponentM = 4.0f;  // ditto
   float missingReplacementM = kMissingScoreReplacement;
 };

@@ -34,14 +34,26 @@ float logFarFusion(const float* scoresA, std::size_t countA, const float* weight
                    std::size_t weightCountA) {
   const std::size_t n = countA;
   if (n == 0) return 0.0f;
-  std::vector<double> w(n, 1.0);
-  for (std::size_t i = 0; i < std::min(n, weightCountA); ++i) w[i] = weightsA[i];
-  if (n == 1) return scoresA[0] > 0.0f ? static_cast<float>(scoresA[0] * w[0]) : 0.0f;
+  if (n == 1) {
+    const double w0 = weightCountA > 0 ? weightsA[0] : 1.0;
+    return scoresA[0] > 0.0f ? static_cast<float>(scoresA[0] * w0) : 0.0f;
+  }
+  // More than 100 scores never take the two-weight formula: answering first is the same and
+  // bounds the weight arrays below.
+  if (n > kMaxFusedScores) return kTooManyScores;
 
-  std::vector<double> wn = w;
-  if (n > 2 || (n == 2 && (w[0] == 0.0 || w[1] == 0.0))) {
-    const double divisorL = std::max(1.0, *std::max_element(w.begin(), w.end()));
-    for (double& x : wn) x /= divisorL;
+  double w[kMaxFusedScores], scaledL[kMaxFusedScores];
+  double largestL = 0.0;
+  for (std::size_t i = 0; i < n; ++i) {
+    w[i] = i < weightCountA ? weightsA[i] : 1.0;
+    largestL = i == 0 ? w[i] : std::max(largestL, w[i]);
+  }
+  // wn: the weights normalised by max(1, largest) where the rule asks for it (dividing by 1
+  // changes nothing, so that case keeps w itself).
+  const double* wn = w;
+  if ((n > 2 || w[0] == 0.0 || w[1] == 0.0) && largestL > 1.0) {
+    for (std::size_t i = 0; i < n; ++i) scaledL[i] = w[i] / largestL;
+    wn = scaledL;
   }
   double S = 0.0;
   for (std::size_t i = 0; i < n; ++i) S += std::max(0.0, static_cast<double>(scoresA[i])) * wn[i];
@@ -62,8 +74,6 @@ float logFarFusion(const float* scoresA, std::size_t countA, const float* weight
         resultL = S - logOfTwoExpTerms(a, cA, b, cB) / kLn10;
       }
     }
-  } else if (n > 100) {
-    return kTooManyScores;
   } else {
     double termL = 1.0, sumL = 0.0;
     for (std::size_t k = 0; k < n; ++k) {
@@ -80,24 +90,24 @@ float logFarFusion(const float* scoresA, std::size_t countA, const float* weight
 
 FusionBase::~FusionBase() = default;
 
-float FusionBase::fuse(const std::vector<float>&, const std::vector<float>&,
+float FusionBase::fuse(const float*, std::size_t, const float*, std::size_t,
                        const std::vector<float>&) const {
   return -1.0f;
 }
-float FusionBase::fuse(const std::vector<float>&, const std::vector<float>&) const {
+float FusionBase::fuse(const float*, std::size_t, const float*, std::size_t) const {
   return -1.0f;
 }
-float FusionBase::fuse(const std::vector<float>&) const {
+float FusionBase::fuse(const float*, std::size_t) const {
   return -1.0f;
 }
 
-float FusionLFARWS::fuse(const std::vector<float>& scoresA,
-                         const std::vector<float>& weightsA) const {
-  return logFarFusion(scoresA.data(), scoresA.size(), weightsA.data(), weightsA.size());
+float FusionLFARWS::fuse(const float* scoresA, std::size_t countA, const float* weightsA,
+                         std::size_t weightCountA) const {
+  return logFarFusion(scoresA, countA, weightsA, weightCountA);
 }
 
-float FusionLFARWS::fuse(const std::vector<float>& scoresA) const {
-  return fuse(scoresA, std::vector<float>());
+float FusionLFARWS::fuse(const float* scoresA, std::size_t countA) const {
+  return logFarFusion(scoresA, countA, nullptr, 0);
 }
 
 ScoreFusion::ScoreFusion() : strategyM(std::make_unique<FusionLFARWS>()) {}
@@ -109,12 +119,21 @@ void ScoreFusion::setWeights(std::vector<float> weightsA) {
 }
 
 float ScoreFusion::fuse(const float* scoresA, std::size_t countA) const {
-  std::vector<float> scoresL(scoresA, scoresA + countA);
-  for (float& s : scoresL) {
-    if (s == kMissingScore) s = missingReplacementM;
+  // The scores are copied to replace missing-score markers; on the stack for the usual counts.
+  constexpr std::size_t kOnStack = 128;
+  float stackL[kOnStack];
+  std::vector<float> heapL;
+  float* copyL = stackL;
+  if (countA > kOnStack) {
+    heapL.resize(countA);
+    copyL = heapL.data();
   }
-  const float resultL =
-      weightsM.empty() ? strategyM->fuse(scoresL) : strategyM->fuse(scoresL, weightsM);
+  for (std::size_t i = 0; i < countA; ++i) {
+    copyL[i] = scoresA[i] == kMissingScore ? missingReplacementM : scoresA[i];
+  }
+  const float resultL = weightsM.empty()
+                            ? strategyM->fuse(copyL, countA)
+                            : strategyM->fuse(copyL, countA, weightsM.data(), weightsM.size());
   return resultL == kNoFusionResult ? resultL : resultL * scaleM;
 }
 

@@ -10,47 +10,19 @@
 
 #include "support/Environment.h"
 #include "support/ExceptionMatchers.h"
+#include "support/ScoreConfig.h"
 
 namespace qridy {
 namespace {
 
 using QI = kxutl::QuarlenInformation;
 
-// The notification entries of one test.
-class CapturedErrors {
- public:
-  CapturedErrors() {
-    previousM = kxntc::setSink([this](kxntc::Level levelA, const std::string& textA) {
-      if (levelA == kxntc::Level::error) entriesM.push_back(textA);
-    });
-  }
-  ~CapturedErrors() { kxntc::setSink(previousM); }
-  std::vector<std::string> entriesM;
-
- private:
-  kxntc::Sink previousM;
-};
-
 class ResultParameterTest : public ::testing::Test {
  protected:
   void TearDown() override { QI::setConfigFile(""); }
 
-  // Installs a system configuration; every logFar key and the iris key name a linear mapping
-  // y = x + 2 unless overridden in extraA (which is appended and wins).
   void configure(const std::string& modeA, const std::string& extraA = "") {
-    const std::string lineL = dirM.write("line.map", "-1 1 1\n1 3 1\n");
-    const std::string doubleL = dirM.write("double.map", "0 0 2\n1 2 2\n");
-    std::string iniL = "[TEMPLATE_MATCHING_MULTIPASS]\nfaceScoreMappingMode = " + modeA + "\n";
-    for (const char* k :
-         {"l1Jim",         "l2Jim",      "l3Jim",     "HGM",       "HGMsmw",       "HGMbyte",
-          "HgmByteSmw",    "HgmPyr",     "HgmPyrSmw", "HgmPyrBit", "HgmPyrBitSmw", "HgmPyrByte",
-          "HgmPyrByteSmw", "VFA",        "VFA2",      "VFA3",      "LFA",          "LFAg",
-          "LFALowRes",     "LFAgLowRes", "LFAIlmSb",  "LFAgIlmSb", "STA",          "DICAR"}) {
-      iniL += std::string(k) + "_logFarScoreMappingFile = " + lineL + "\n";
-    }
-    iniL += "HGMsmw_logFarScoreMappingFile = " + doubleL + "\n";
-    iniL += "[IRIS]\nscoreMappingFile = " + lineL + "\n";
-    QI::setConfigFile(dirM.write("quarlen.ini", iniL + extraA));
+    quarlen_test::installScoreConfig(dirM, modeA, extraA);
   }
 
   static float map(const ResultParameter& pA, Algorithm algA, float rawA, bool gA = false,
@@ -62,7 +34,7 @@ class ResultParameterTest : public ::testing::Test {
 
   quarlen_test::ScopedEnv noFileM{"QUARLEN_CONFIG_FILE", std::nullopt};
   quarlen_test::TempDir dirM;
-  CapturedErrors errorsM;
+  quarlen_test::CapturedErrors errorsM;
 };
 
 TEST_F(ResultParameterTest, UnknownModeLeavesTheObjectUninitialised) {
