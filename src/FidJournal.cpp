@@ -78,7 +78,7 @@ bool FidJournal::begin(const std::vector<Patch>& patchesA, bool syncA) {
   std::string fileL;
   coding::appendFixed32(fileL, kMagic);
   coding::appendFixed32(fileL, kVersion);
-  coding::appendFixed32(fileL, 1);
+  coding::appendFixed32(fileL, kActive);
   coding::appendFixed32(fileL, static_cast<std::uint32_t>(bodyL.size()));
   coding::appendFixed32(fileL, fid::recordChecksum(bodyL.data(), bodyL.size()));
   fileL += bodyL;
@@ -97,9 +97,17 @@ bool FidJournal::writeState(void* handleA, std::uint32_t stateA, bool syncA) {
 }
 
 bool FidJournal::finish(bool syncA) {
+  return setState(kIdle, syncA);
+}
+
+bool FidJournal::activate(bool syncA) {
+  return setState(kActive, syncA);
+}
+
+bool FidJournal::setState(std::uint32_t stateA, bool syncA) {
   Handle hL(path(), "r+b");
   if (hL.get() == nullptr) return fail("Cannot open FID journal '" + path() + "'.");
-  if (!writeState(hL.get(), 0, syncA) || !hL.close()) {
+  if (!writeState(hL.get(), stateA, syncA) || !hL.close()) {
     return fail("Cannot write FID journal '" + path() + "'.");
   }
   return true;
@@ -124,7 +132,7 @@ bool FidJournal::inspect(State& stateA, std::vector<Patch>& patchesA,
   headCursorL.getFixed32(lengthL);
   headCursorL.getFixed32(checksumL);
   if (magicL != kMagic || versionL != kVersion) return true;
-  if (activeL == 0) {
+  if (activeL == kIdle) {
     stateA = State::Idle;
     return true;
   }
@@ -170,7 +178,9 @@ bool FidJournal::inspect(State& stateA, std::vector<Patch>& patchesA,
 }
 
 bool FidJournal::undo(const std::vector<Patch>& patchesA, bool syncA) {
-  for (const Patch& patchL : patchesA) {
+  for (std::size_t i = 0; i < patchesA.size(); ++i) {
+    const Patch& patchL = patchesA[i];
+    failedPatchM = i;
     Handle hL(directoryM + "/" + patchL.fileName, "r+b");
     if (hL.get() == nullptr) continue;
     if (!writeAll(hL.get(), patchL.offset, patchL.bytes.data(), patchL.bytes.size(), syncA) ||

@@ -86,13 +86,15 @@ TEST_F(FidJournalTest, GoldenBytesOfAnActiveJournal) {
   bodyL += "AB";
   std::string expectedL = "BFJL";
   coding::appendFixed32(expectedL, 1);
-  coding::appendFixed32(expectedL, 1);
+  coding::appendFixed32(expectedL, 0x01010101u);
   coding::appendFixed32(expectedL, static_cast<std::uint32_t>(bodyL.size()));
   coding::appendFixed32(expectedL, fid::recordChecksum(bodyL.data(), bodyL.size()));
   EXPECT_EQ(get("g.journal"), expectedL + bodyL);
   ASSERT_TRUE(jL.finish(false));
-  expectedL[8] = 0;
+  for (int i = 8; i < 12; ++i) expectedL[i] = 0;
   EXPECT_EQ(get("g.journal"), expectedL + bodyL);
+  ASSERT_TRUE(jL.activate(false));
+  EXPECT_EQ(state(jL), FidJournal::State::Active);
 }
 
 TEST_F(FidJournalTest, TornJournalsAskForNothing) {
@@ -154,6 +156,22 @@ TEST_F(FidJournalTest, ForeignAndMalformedPatchesAreRefused) {
   put("g.journal", hugeL);
   EXPECT_TRUE(jL.inspect(sL, pL, &any));
   EXPECT_EQ(sL, FidJournal::State::Torn);
+}
+
+TEST_F(FidJournalTest, AStateWordCutShortReadsAsActive) {
+  FidJournal jL(dirM.path(), "g.journal");
+  ASSERT_TRUE(jL.begin({patch("a.dat", 0, "zz")}, false));
+  {
+    FaultyFiles faultL(FaultyFiles::Write, 1);  // half of the idle word reaches the file
+    EXPECT_FALSE(jL.finish(false));
+  }
+  EXPECT_EQ(state(jL), FidJournal::State::Active);
+  ASSERT_TRUE(jL.finish(false));
+  {
+    FaultyFiles faultL(FaultyFiles::Write, 1);  // half of the active word
+    EXPECT_FALSE(jL.activate(false));
+  }
+  EXPECT_EQ(state(jL), FidJournal::State::Active);
 }
 
 TEST_F(FidJournalTest, FailedUndoLeavesTheJournalActive) {
