@@ -82,11 +82,15 @@ float StageMatchEngine_Iris_Daugman_2010::refineAndScore(const unsigned char* ga
       }
     }
   }
-  const float nL = static_cast<float>(bestA.total + bandTotalL[0] + bandTotalL[1]);
-  const float dL = static_cast<float>(bestA.diff + bandDiffL[0] + bandDiffL[1]);
-  float zL = std::sqrt(nL / 0.81674993f) * (0.45f - dL / nL) + 1.3f;
+  return normalisedScore(static_cast<float>(bestA.total + bandTotalL[0] + bandTotalL[1]),
+                         static_cast<float>(bestA.diff + bandDiffL[0] + bandDiffL[1]), halfRangeM);
+}
+
+float StageMatchEngine_Iris_Daugman_2010::normalisedScore(float bitsA, float differingA,
+                                                          std::uint32_t halfRangeA) {
+  float zL = std::sqrt(bitsA / 0.81674993f) * (0.45f - differingA / bitsA) + 1.3f;
   if (zL < 0.0f) zL = 0.0f;
-  const float mL = static_cast<float>(2 * halfRangeM);
+  const float mL = static_cast<float>(2 * halfRangeA);
   return 1.0f - (0.5f - (0.0015f * mL + 0.04f) * (zL - 1.0f) + 0.008f * mL);
 }
 

@@ -25,6 +25,9 @@ class StageMatchEngine_Iris_Daugman_2010 : public StageMatchEngine_Iris_Base {
   int firstRow() const { return firstRowM; }
   int lastRow() const { return lastRowM; }
 
+  // The score of N compared bits of which D differ, for the half-range kA.
+  static float normalisedScore(float bitsA, float differingA, std::uint32_t halfRangeA);
+
  protected:
   // The best row of the search so far.
   struct Best {
