@@ -2,11 +2,9 @@
 
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <typeinfo>
 #include <vector>
 
-#include <qrlcore/QuarlenInformation.h>
 #include <quarlen/StageMatchEngine_Base.h>
 #include <quarlen/TemplateBlock_Common.h>
 
@@ -24,15 +22,11 @@
 #include "engines/StageMatchEngine_Face_VFA.h"
 #include "engines/StageMatchEngine_Iris_Daugman.h"
 #include "engines/StageMatchEngine_Iris_Daugman_2010.h"
-#include "support/Environment.h"
+#include "support/EngineTesting.h"
 #include "support/ExceptionMatchers.h"
 
 namespace qridy {
 namespace {
-
-using QI = kxutl::QuarlenInformation;
-using quarlen_test::ScopedEnv;
-using quarlen_test::TempDir;
 
 // A block of the interface that is not a TemplateBlock_Common.
 class ForeignBlock : public TemplateBlockImp {
@@ -65,22 +59,7 @@ class ForeignBlock : public TemplateBlockImp {
   void convertToGalleryAndProbe() override {}
 };
 
-class StageMatchEngineBaseTest : public ::testing::Test {
- protected:
-  void SetUp() override { QI::setConfigFile(""); }
-  void TearDown() override { QI::setConfigFile(""); }
-  void useConfig(const std::string& matchingKeysA) {
-    QI::setConfigFile(dirM.write("quarlen.ini", "[TEMPLATE_MATCHING_MULTIPASS]\n" + matchingKeysA));
-  }
-  static std::unique_ptr<StageMatchEngine_Base> create(Algorithm algorithmA) {
-    return std::unique_ptr<StageMatchEngine_Base>(
-        StageMatchEngine_Base::createStageEngine(algorithmA));
-  }
-
-  ScopedEnv noFileM{"QUARLEN_CONFIG_FILE", std::nullopt};
-  ScopedEnv noDirM{"TOLM_COMMON_DIR", std::nullopt};
-  TempDir dirM;
-};
+class StageMatchEngineBaseTest : public quarlen_test::EngineConfigTest {};
 
 TEST_F(StageMatchEngineBaseTest, FactoryMakesTheClassOfEveryCode) {
   struct Row {

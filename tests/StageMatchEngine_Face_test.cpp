@@ -4,12 +4,10 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
-#include <optional>
 #include <random>
 #include <thread>
 #include <vector>
 
-#include <qrlcore/QuarlenInformation.h>
 #include <qrlface/FaceHGM.h>
 #include <qrlface/LFAEngine.h>
 #include <qrlface/STAEngine.h>
@@ -20,15 +18,11 @@
 #include "engines/StageMatchEngine_Face_HgmFloat.h"
 #include "engines/StageMatchEngine_Face_HgmPyr.h"
 #include "engines/StageMatchEngine_Face_LFA.h"
-#include "support/Environment.h"
+#include "support/EngineTesting.h"
 #include "support/ExceptionMatchers.h"
 
 namespace qridy {
 namespace {
-
-using QI = kxutl::QuarlenInformation;
-using quarlen_test::ScopedEnv;
-using quarlen_test::TempDir;
 
 template <typename T>
 std::vector<unsigned char> bytesOf(const std::vector<T>& valuesA) {
@@ -37,26 +31,15 @@ std::vector<unsigned char> bytesOf(const std::vector<T>& valuesA) {
   return bL;
 }
 
-class StageMatchEngineFaceTest : public ::testing::Test {
+class StageMatchEngineFaceTest : public quarlen_test::EngineConfigTest {
  protected:
-  void SetUp() override { QI::setConfigFile(""); }
-  void TearDown() override { QI::setConfigFile(""); }
-  void useConfig(const std::string& matchingKeysA) {
-    QI::setConfigFile(dirM.write("quarlen.ini", "[TEMPLATE_MATCHING_MULTIPASS]\n" + matchingKeysA));
-  }
-  static std::unique_ptr<StageMatchEngine_Base> create(Algorithm algorithmA) {
-    return std::unique_ptr<StageMatchEngine_Base>(
-        StageMatchEngine_Base::createStageEngine(algorithmA));
-  }
   static float verify(StageMatchEngine_Base& engineA, const std::vector<unsigned char>& probeA,
                       const std::vector<unsigned char>& galleryA) {
     return engineA.verify(probeA.data(), static_cast<unsigned>(probeA.size()), galleryA.data(),
                           static_cast<unsigned>(galleryA.size()));
   }
   std::vector<unsigned char> randomBytes(std::size_t nA) {
-    std::vector<unsigned char> bL(nA);
-    for (auto& b : bL) b = static_cast<unsigned char>(rngM());
-    return bL;
+    return quarlen_test::randomBytes(rngM, nA);
   }
   std::vector<float> randomFloats(std::size_t nA) {
     std::uniform_real_distribution<float> dL(-1.0f, 1.0f);
@@ -65,9 +48,6 @@ class StageMatchEngineFaceTest : public ::testing::Test {
     return vL;
   }
 
-  ScopedEnv noFileM{"QUARLEN_CONFIG_FILE", std::nullopt};
-  ScopedEnv noDirM{"TOLM_COMMON_DIR", std::nullopt};
-  TempDir dirM;
   std::mt19937 rngM{5};
 };
 

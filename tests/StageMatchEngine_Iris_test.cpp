@@ -56,6 +56,16 @@ class StageMatchEngineIrisTest : public ::testing::Test {
     }
     return outL;
   }
+  // The library's rotation tables of a probe, as the engines see them (free with
+  // qrlIrisFreeProbe).
+  static QrlIrisProbeHandle tablesOf(const Code& probeA) {
+    auto descriptorL = std::make_unique<QrlIrisProbeDescriptor>();
+    descriptorL->data = probeA.data();
+    descriptorL->size = static_cast<std::uint32_t>(probeA.size());
+    QrlIrisProbeHandle handleL{};
+    EXPECT_EQ(qrlIrisLoadProbe(descriptorL.get(), &handleL), 0);
+    return handleL;
+  }
   static std::unique_ptr<StageMatchEngine_Base> create(Algorithm algorithmA) {
     return std::unique_ptr<StageMatchEngine_Base>(
         StageMatchEngine_Base::createStageEngine(algorithmA));
@@ -184,11 +194,7 @@ TEST_F(StageMatchEngineIrisTest, PopcntHeadTableHoldsTheFirstWordsOfTheSearchedR
   StageMatchEngine_Iris_Daugman_2010_POPCNT engineL;
   const Code probeL = randomCode();
   engineL.setProbeForIdentification(probeL.data(), kCodeBytes);
-  QrlIrisProbeDescriptor descriptorL{};
-  descriptorL.data = probeL.data();
-  descriptorL.size = kCodeBytes;
-  QrlIrisProbeHandle handleL{};
-  ASSERT_EQ(qrlIrisLoadProbe(&descriptorL, &handleL), 0);
+  const QrlIrisProbeHandle handleL = tablesOf(probeL);
   auto check = [&](std::uint32_t countA, int firstA) {
     ASSERT_EQ(engineL.rowCount(), countA);
     for (std::uint32_t j = 0; j < countA; ++j) {
@@ -203,18 +209,15 @@ TEST_F(StageMatchEngineIrisTest, PopcntHeadTableHoldsTheFirstWordsOfTheSearchedR
   check(7, 7);
   engineL.setParameter(5, 4);  // refilled for the new rows
   check(9, 6);
-  qrlIrisFreeProbe(&handleL);
+  QrlIrisProbeHandle freeL = handleL;
+  qrlIrisFreeProbe(&freeL);
 }
 
 TEST_F(StageMatchEngineIrisTest, RefinementAtTheEdgeRowsSkipsTheMissingNeighbour) {
   Refinable2010 engineL;
   const Code probeL = randomCode();
   engineL.setProbeForIdentification(probeL.data(), kCodeBytes);
-  QrlIrisProbeDescriptor descriptorL{};
-  descriptorL.data = probeL.data();
-  descriptorL.size = kCodeBytes;
-  QrlIrisProbeHandle handleL{};
-  ASSERT_EQ(qrlIrisLoadProbe(&descriptorL, &handleL), 0);
+  const QrlIrisProbeHandle handleL = tablesOf(probeL);
   const Code galleryL = randomCode();
   for (int edgeL : {0, 20}) {
     const int neighbourL = edgeL == 0 ? 1 : 19;
@@ -237,7 +240,8 @@ TEST_F(StageMatchEngineIrisTest, RefinementAtTheEdgeRowsSkipsTheMissingNeighbour
                                                                   static_cast<float>(dL), 3));
   }
   EXPECT_EQ(engineL.refineAt(galleryL.data(), 0, 0, -1), 0.0f);  // no row survived
-  qrlIrisFreeProbe(&handleL);
+  QrlIrisProbeHandle freeL = handleL;
+  qrlIrisFreeProbe(&freeL);
 }
 
 TEST_F(StageMatchEngineIrisTest, ProbesTheLibraryRefusesFailWithTheEngineName) {

@@ -8,6 +8,7 @@
 #include <quarlen/TemplateBlockIrisDecorator.h>
 #include <quarlen/TemplateBlock_Common.h>
 
+#include "support/EngineTesting.h"
 #include "support/ExceptionMatchers.h"
 
 namespace qridy {
@@ -16,9 +17,7 @@ namespace {
 class TemplateBlockIrisDecoratorTest : public ::testing::Test {
  protected:
   std::vector<unsigned char> randomBytes(std::size_t nA) {
-    std::vector<unsigned char> bL(nA);
-    for (auto& b : bL) b = static_cast<unsigned char>(rngM());
-    return bL;
+    return quarlen_test::randomBytes(rngM, nA);
   }
   static std::vector<unsigned char> galleryOf(const TemplateBlockImp& blockA) {
     return {blockA.galleryDataPtr(), blockA.galleryDataPtr() + blockA.gallerySize()};
