@@ -18,6 +18,7 @@
 #include "engines/StageMatchEngine_Face_HgmFloat.h"
 #include "engines/StageMatchEngine_Face_HgmPyr.h"
 #include "engines/StageMatchEngine_Face_LFA.h"
+#include "engines/StageMatchEngine_Face_Vector.h"
 #include "support/EngineTesting.h"
 #include "support/ExceptionMatchers.h"
 
@@ -358,6 +359,28 @@ TEST_F(StageMatchEngineFaceTest, LfaNormalisesBlockScoresForIlmSbOnly) {
                 {1.0f}, MX::BVector<float>(std::vector<float>{0.5f}), {0.5f}),
             -1.0f)
       << "side vectors shorter than 2L";
+}
+
+TEST_F(StageMatchEngineFaceTest, ScoresAreTheSameBitsOnEveryProcessorPath) {
+  const Algorithm codesL[] = {AlgHgm,         AlgHgmByte,       AlgHgmPyrByte, AlgL1Jim,
+                              AlgL2Jim,       AlgL3Jim,         AlgVfa,        AlgHgmFloat,
+                              AlgHgmPyrFloat, AlgHgmPyrBitSmwSb};
+  for (Algorithm codeL : codesL) {
+    auto engineL = create(codeL);
+    auto& vectorL = dynamic_cast<StageMatchEngine_Face_Vector&>(*engineL);
+    for (std::size_t n : {std::size_t{16}, std::size_t{100}, std::size_t{1031}}) {
+      const auto probeL = bytesOf(randomFloats(n));
+      const auto galleryL = bytesOf(randomFloats(n));
+      vectorL.useKernels(kernels::kernelsFor(CpuFeatures::Scalar));
+      const float referenceL = verify(*engineL, probeL, galleryL);
+      for (int level = CpuFeatures::Sse41; level <= CpuFeatures::Avx512; ++level) {
+        vectorL.useKernels(kernels::kernelsFor(static_cast<CpuFeatures::Level>(level)));
+        const float scoreL = verify(*engineL, probeL, galleryL);
+        EXPECT_EQ(std::memcmp(&scoreL, &referenceL, 4), 0)
+            << Types::algorithm2Text(codeL) << " " << vectorL.kernelSet().name << " " << n;
+      }
+    }
+  }
 }
 
 TEST_F(StageMatchEngineFaceTest, ShortGalleriesAreReadOnlyAsFarAsBothReach) {
