@@ -13,6 +13,12 @@ namespace qridy {
 // holds the kernel set chosen for this processor and the dot products of the probe buffer with
 // gallery data, over the whole 16-byte blocks both hold.
 class StageMatchEngine_Face_Vector : public StageMatchEngine_Base {
+ public:
+  // Scores with another kernel set from now on (benchmarks and tests compare the processor
+  // paths this way; every path gives the same scores).
+  void useKernels(const kernels::KernelSet& kernelsA) { kernelsM = &kernelsA; }
+  const kernels::KernelSet& kernelSet() const { return *kernelsM; }
+
  protected:
   StageMatchEngine_Face_Vector() : kernelsM(&kernels::activeKernels()) {}
 

@@ -8,32 +8,12 @@
 namespace qridy {
 
 StageMatchEngine_Iris_Daugman::StageMatchEngine_Iris_Daugman()
-    : countM(engines::IrisMatcherLibrary::get().countWord) {
+    : StageMatchEngine_Iris_Base(
+          engines::IrisMatcherLibrary::get().countWord, 10,
+          "qridy::StageMatchEngine_Iris_Daugman::setProbeForIdentification") {
   // The processor test of the POPCNT engine is made here too; the library's count call works
   // either way, so the answer changes nothing.
   (void)CpuFeatures::hasPopcnt();
-}
-
-StageMatchEngine_Iris_Daugman::~StageMatchEngine_Iris_Daugman() {
-  engines::freeIrisProbe(handleM);
-}
-
-void StageMatchEngine_Iris_Daugman::setProbeForIdentification(const unsigned char* dataA,
-                                                              unsigned int sizeA) {
-  engines::freeIrisProbe(handleM);
-  handleM = engines::loadIrisProbe(
-      dataA, sizeA, "qridy::StageMatchEngine_Iris_Daugman::setProbeForIdentification");
-}
-
-void StageMatchEngine_Iris_Daugman::releaseProbe() {
-  engines::freeIrisProbe(handleM);
-  StageMatchEngine_Base::releaseProbe();
-}
-
-void StageMatchEngine_Iris_Daugman::setParameter(std::int32_t keyA, std::uint32_t valueA) {
-  StageMatchEngine_Base::setParameter(keyA, valueA);
-  if (keyA == 4) searchModeM = valueA;
-  if (keyA == 5) halfRangeM = std::min<std::uint32_t>(valueA, 10);
 }
 
 float StageMatchEngine_Iris_Daugman::normalisedDistance(std::uint64_t totalA, float hA) {
@@ -60,14 +40,14 @@ float StageMatchEngine_Iris_Daugman::matchGallery(const unsigned char* galleryDa
         {0, 0, 115, 256}, {1, 1, 115, 256}, {2, 3, 2, 5}, {4, 7, 2, 5}, {8, 11, 2, 5}};
     bool survivesL = true;
     for (const Step& s : kSteps) {
-      for (int j = s.from; j <= s.to; ++j) countM(galleryDataA + 8 * j, rowL + j, &totalL, &diffL);
+      countWords(galleryDataA, rowL, s.from, s.to, totalL, diffL);
       if (!(diffL * s.den < totalL * s.num)) {
         survivesL = false;
         break;
       }
     }
     if (!survivesL) continue;
-    for (int j = 12; j <= 23; ++j) countM(galleryDataA + 8 * j, rowL + j, &totalL, &diffL);
+    countWords(galleryDataA, rowL, 12, 23, totalL, diffL);
     const float hL = static_cast<float>(diffL) / static_cast<float>(totalL);
     bestL = std::min(bestL, normalisedDistance(totalL, hL));
   }

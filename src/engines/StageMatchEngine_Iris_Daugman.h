@@ -2,9 +2,7 @@
 
 #include <cstdint>
 
-#include <quarlen/StageMatchEngine_Base.h>
-
-#include "engines/IrisMatcherLibrary.h"
+#include "engines/StageMatchEngine_Iris_Base.h"
 
 namespace qridy {
 
@@ -15,30 +13,15 @@ namespace qridy {
 // Hamming distance h = D / T over words 0..23, pulled towards 0.5 when fewer than 450 bits were
 // compared: w = clamp((450 - T) * 2 / 450, 0, 1), h = (0.5 - sqrt(T / 450) (0.5 - h)) w + (1 - w)
 // h. Score: 1 - the smallest h (0.0 when no row survives). Counts go through library call 21.
-class StageMatchEngine_Iris_Daugman : public StageMatchEngine_Base {
+class StageMatchEngine_Iris_Daugman : public StageMatchEngine_Iris_Base {
  public:
+  // Load failures name "qridy::StageMatchEngine_Iris_Daugman::setProbeForIdentification";
+  // parameter 5 sets k = min(value, 10).
   StageMatchEngine_Iris_Daugman();
-  ~StageMatchEngine_Iris_Daugman() override;
-
-  // Throws "IrisMatchEngine::identifyStart failed to load probe..." (function
-  // "qridy::StageMatchEngine_Iris_Daugman::setProbeForIdentification").
-  void setProbeForIdentification(const unsigned char* dataA, unsigned int sizeA) override;
-  void releaseProbe() override;
-  // Key 4: the search mode (stored); key 5: k = min(value, 10).
-  void setParameter(std::int32_t keyA, std::uint32_t valueA) override;
   float matchGallery(const unsigned char* galleryDataA, unsigned int gallerySizeA) override;
-
-  std::uint32_t searchMode() const { return searchModeM; }
-  std::uint32_t rotationHalfRange() const { return halfRangeM; }
 
   // The distance of one row with T compared bits and raw distance hA, after the normalisation.
   static float normalisedDistance(std::uint64_t totalA, float hA);
-
- private:
-  QrlIrisProbeHandle* handleM = nullptr;
-  std::uint32_t searchModeM = 8;
-  std::uint32_t halfRangeM = 3;
-  QrlIrisCountWordFn countM;
 };
 
 }  // namespace qridy

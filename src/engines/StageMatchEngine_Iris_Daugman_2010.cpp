@@ -27,31 +27,10 @@ StageMatchEngine_Iris_Daugman_2010::StageMatchEngine_Iris_Daugman_2010()
 
 StageMatchEngine_Iris_Daugman_2010::StageMatchEngine_Iris_Daugman_2010(
     QrlIrisCountWordFn countA, const char* setProbeFunctionA)
-    : countM(countA), setProbeFunctionM(setProbeFunctionA) {}
-
-StageMatchEngine_Iris_Daugman_2010::~StageMatchEngine_Iris_Daugman_2010() {
-  engines::freeIrisProbe(handleM);
-}
-
-void StageMatchEngine_Iris_Daugman_2010::setProbeForIdentification(const unsigned char* dataA,
-                                                                   unsigned int sizeA) {
-  engines::freeIrisProbe(handleM);
-  handleM = engines::loadIrisProbe(dataA, sizeA, setProbeFunctionM);
-}
-
-void StageMatchEngine_Iris_Daugman_2010::releaseProbe() {
-  engines::freeIrisProbe(handleM);
-  StageMatchEngine_Base::releaseProbe();
-}
-
-void StageMatchEngine_Iris_Daugman_2010::setParameter(std::int32_t keyA, std::uint32_t valueA) {
-  StageMatchEngine_Base::setParameter(keyA, valueA);
-  if (keyA == 4) searchModeM = valueA;
-  if (keyA == 5) setHalfRange(valueA);
-}
+    : StageMatchEngine_Iris_Base(countA, 4, setProbeFunctionA) {}
 
 void StageMatchEngine_Iris_Daugman_2010::setHalfRange(std::uint32_t valueA) {
-  halfRangeM = valueA < 4 ? valueA : 4;
+  StageMatchEngine_Iris_Base::setHalfRange(valueA);
   firstRowM = kQrlIrisCenterRow - static_cast<int>(halfRangeM);
   lastRowM = kQrlIrisCenterRow + static_cast<int>(halfRangeM);
 }
@@ -59,8 +38,7 @@ void StageMatchEngine_Iris_Daugman_2010::setHalfRange(std::uint32_t valueA) {
 float StageMatchEngine_Iris_Daugman_2010::matchGallery(const unsigned char* galleryDataA,
                                                        unsigned int) {
   if (handleM == nullptr || firstRowM > lastRowM) return 0.0f;
-  std::uint64_t bestTotalL = 0, bestDiffL = 0;
-  int bestRowL = -1;
+  Best bestL;
   for (int r = firstRowM; r <= lastRowM; ++r) {
     const std::uint64_t* rowL = tableRow(r);
     std::uint64_t totalL = 0, diffL = 0;
@@ -68,30 +46,33 @@ float StageMatchEngine_Iris_Daugman_2010::matchGallery(const unsigned char* gall
     if (!below(diffL, totalL, 52)) continue;
     countWords(galleryDataA, rowL, 1, 1, totalL, diffL);
     if (!below(diffL, totalL, 48)) continue;
-    countWords(galleryDataA, rowL, 2, 5, totalL, diffL);
-    if (!below(diffL, totalL, 48)) continue;
-    countWords(galleryDataA, rowL, 6, 11, totalL, diffL);
-    if (below(diffL, totalL, 48) && engines::betterCounts(diffL, totalL, bestDiffL, bestTotalL)) {
-      bestTotalL = totalL;
-      bestDiffL = diffL;
-      bestRowL = r;
-    }
+    searchRest(galleryDataA, r, totalL, diffL, bestL);
   }
-  return refineAndScore(galleryDataA, bestTotalL, bestDiffL, bestRowL);
+  return refineAndScore(galleryDataA, bestL);
+}
+
+void StageMatchEngine_Iris_Daugman_2010::searchRest(const unsigned char* galleryA, int rowA,
+                                                    std::uint64_t totalA, std::uint64_t diffA,
+                                                    Best& bestA) const {
+  const std::uint64_t* rowL = tableRow(rowA);
+  countWords(galleryA, rowL, 2, 5, totalA, diffA);
+  if (!below(diffA, totalA, 48)) return;
+  countWords(galleryA, rowL, 6, 11, totalA, diffA);
+  if (below(diffA, totalA, 48) && engines::betterCounts(diffA, totalA, bestA.diff, bestA.total)) {
+    bestA = {totalA, diffA, rowA};
+  }
 }
 
 float StageMatchEngine_Iris_Daugman_2010::refineAndScore(const unsigned char* galleryA,
-                                                         std::uint64_t bestTotalA,
-                                                         std::uint64_t bestDiffA,
-                                                         int bestRowA) const {
-  if (bestTotalA == 0) return 0.0f;
+                                                         const Best& bestA) const {
+  if (bestA.total == 0) return 0.0f;
   // Each band may take its own neighbour row.
   std::uint64_t bandTotalL[2] = {0, 0}, bandDiffL[2] = {0, 0};
   const int bandsL[2][2] = {{12, 21}, {22, 31}};
   for (int b = 0; b < 2; ++b) {
-    countWords(galleryA, tableRow(bestRowA), bandsL[b][0], bandsL[b][1], bandTotalL[b],
+    countWords(galleryA, tableRow(bestA.row), bandsL[b][0], bandsL[b][1], bandTotalL[b],
                bandDiffL[b]);
-    for (int neighbourL : {bestRowA - 1, bestRowA + 1}) {
+    for (int neighbourL : {bestA.row - 1, bestA.row + 1}) {
       if (neighbourL < 0 || neighbourL >= kQrlIrisRows) continue;
       std::uint64_t totalL = 0, diffL = 0;
       countWords(galleryA, tableRow(neighbourL), bandsL[b][0], bandsL[b][1], totalL, diffL);
@@ -101,11 +82,15 @@ float StageMatchEngine_Iris_Daugman_2010::refineAndScore(const unsigned char* ga
       }
     }
   }
-  const float nL = static_cast<float>(bestTotalA + bandTotalL[0] + bandTotalL[1]);
-  const float dL = static_cast<float>(bestDiffA + bandDiffL[0] + bandDiffL[1]);
-  float zL = std::sqrt(nL / 0.81674993f) * (0.45f - dL / nL) + 1.3f;
+  return normalisedScore(static_cast<float>(bestA.total + bandTotalL[0] + bandTotalL[1]),
+                         static_cast<float>(bestA.diff + bandDiffL[0] + bandDiffL[1]), halfRangeM);
+}
+
+float StageMatchEngine_Iris_Daugman_2010::normalisedScore(float bitsA, float differingA,
+                                                          std::uint32_t halfRangeA) {
+  float zL = std::sqrt(bitsA / 0.81674993f) * (0.45f - differingA / bitsA) + 1.3f;
   if (zL < 0.0f) zL = 0.0f;
-  const float mL = static_cast<float>(2 * halfRangeM);
+  const float mL = static_cast<float>(2 * halfRangeA);
   return 1.0f - (0.5f - (0.0015f * mL + 0.04f) * (zL - 1.0f) + 0.008f * mL);
 }
 
@@ -130,7 +115,7 @@ StageMatchEngine_Iris_Daugman_2010_POPCNT::~StageMatchEngine_Iris_Daugman_2010_P
 
 void StageMatchEngine_Iris_Daugman_2010_POPCNT::setProbeForIdentification(
     const unsigned char* dataA, unsigned int sizeA) {
-  StageMatchEngine_Iris_Daugman_2010::setProbeForIdentification(dataA, sizeA);
+  StageMatchEngine_Iris_Base::setProbeForIdentification(dataA, sizeA);
   if (headM == nullptr) {
     headM = static_cast<QrlIrisHeadEntry*>(::operator new (kHeadTableBytes, std::align_val_t{64}));
   }
@@ -159,23 +144,12 @@ float StageMatchEngine_Iris_Daugman_2010_POPCNT::matchGallery(const unsigned cha
   const std::uint32_t maskL =
       engines::IrisMatcherLibrary::get().screenRotations(galleryDataA, headM, rowCountM);
   if (maskL == 0 || firstRowM > lastRowM) return 0.0f;
-  std::uint64_t bestTotalL = 0, bestDiffL = 0;
-  int bestRowL = -1;
+  Best bestL;
   for (std::uint32_t j = 0; j < rowCountM; ++j) {
     if (((maskL >> (rowCountM - 1 - j)) & 1u) == 0) continue;
-    const int rowIndexL = firstRowM + static_cast<int>(j);
-    const std::uint64_t* rowL = tableRow(rowIndexL);
-    std::uint64_t totalL = headM[j].total, diffL = headM[j].diff;
-    countWords(galleryDataA, rowL, 2, 5, totalL, diffL);
-    if (!below(diffL, totalL, 48)) continue;
-    countWords(galleryDataA, rowL, 6, 11, totalL, diffL);
-    if (below(diffL, totalL, 48) && engines::betterCounts(diffL, totalL, bestDiffL, bestTotalL)) {
-      bestTotalL = totalL;
-      bestDiffL = diffL;
-      bestRowL = rowIndexL;
-    }
+    searchRest(galleryDataA, firstRowM + static_cast<int>(j), headM[j].total, headM[j].diff, bestL);
   }
-  return refineAndScore(galleryDataA, bestTotalL, bestDiffL, bestRowL);
+  return refineAndScore(galleryDataA, bestL);
 }
 
 }  // namespace qridy
