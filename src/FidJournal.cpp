@@ -65,7 +65,8 @@ bool FidJournal::begin(const std::vector<Patch>& patchesA, bool syncA) {
   std::string bodyL;
   coding::appendFixed32(bodyL, static_cast<std::uint32_t>(patchesA.size()));
   for (const Patch& patchL : patchesA) {
-    if (!plainName(patchL.fileName) || patchL.bytes.size() > kMaxPatchBytes) {
+    if (!plainName(patchL.fileName) || patchL.bytes.size() > kMaxPatchBytes ||
+        patchL.offset > kMaxPatchEnd - patchL.bytes.size()) {
       return fail("Invalid FID journal patch for '" + patchL.fileName + "'.");
     }
     coding::appendFixed16(bodyL, static_cast<std::uint16_t>(patchL.fileName.size()));
@@ -152,7 +153,7 @@ bool FidJournal::inspect(State& stateA, std::vector<Patch>& patchesA,
     patchL.fileName.assign(reinterpret_cast<const char*>(cL.position()), nameLengthL);
     cL.skip(nameLengthL);
     if (!cL.getFixed64(patchL.offset) || !cL.getFixed32(sizeL) || sizeL > kMaxPatchBytes ||
-        sizeL > cL.remaining()) {
+        sizeL > cL.remaining() || patchL.offset > kMaxPatchEnd - sizeL) {
       return fail("Invalid FID journal '" + path() + "'.");
     }
     patchL.bytes.assign(cL.position(), cL.position() + sizeL);

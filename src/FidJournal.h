@@ -41,6 +41,8 @@ class FidJournal {
   static constexpr std::size_t kHeaderSize = 20;
   static constexpr std::size_t kMaxPatchBytes = 4096;
   static constexpr std::size_t kMaxNameLength = 255;
+  // No FID part reaches beyond its header and 128 MiB of records.
+  static constexpr std::uint64_t kMaxPatchEnd = 88 + 0x8000000ull;
 
   // directoryA: the directory of the files the patches name; fileNameA: the journal's name in it.
   FidJournal(std::string directoryA, std::string fileNameA);

@@ -9,6 +9,7 @@
 
 #include "Coding.h"
 #include "FidChecksum.h"
+#include "support/Environment.h"
 #include "support/FaultyFiles.h"
 
 namespace qridy {
@@ -45,7 +46,7 @@ class FidJournalTest : public ::testing::Test {
     return sL;
   }
 
-  TempDir dirM{"journal"};
+  TempDir dirM;
 };
 
 TEST_F(FidJournalTest, ActiveJournalRestoresTheBeforeImages) {
@@ -121,6 +122,9 @@ TEST_F(FidJournalTest, ForeignAndMalformedPatchesAreRefused) {
   EXPECT_FALSE(jL.begin({patch("../escape", 0, "x")}, false));
   EXPECT_EQ(jL.lastError(), "Invalid FID journal patch for '../escape'.");
   EXPECT_FALSE(jL.begin({patch("", 0, "x")}, false));
+  EXPECT_FALSE(jL.begin({patch("a.dat", FidJournal::kMaxPatchEnd, "x")}, false));
+  EXPECT_EQ(jL.lastError(), "Invalid FID journal patch for 'a.dat'.");
+  EXPECT_TRUE(jL.begin({patch("a.dat", FidJournal::kMaxPatchEnd - 1, "x")}, false));
 
   ASSERT_TRUE(jL.begin({patch("other.txt", 0, "x")}, false));
   FidJournal::State sL;
