@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 #include <qrlcore/QuarlenInformation.h>
 
+#include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <sstream>
 
@@ -396,6 +398,39 @@ TEST_F(BioDescriptorTest, ImageQualityCheckRecords) {
   EXPECT_EQ(faceL.qualityCheckLog(),
             "qualityCheckTypePoseRoll, true, 2, \n"
             "qualityCheckTypeImageDimensions, false, 1, width : 320, \n");
+}
+
+// QUARLEN_WRITE_SEEDS=1 writes the seed corpus of the descriptor fuzz target: one stream of
+// every kind, with and without each optional item.
+TEST_F(BioDescriptorTest, WritesFuzzSeedsOnRequest) {
+  const char* requestL = std::getenv("QUARLEN_WRITE_SEEDS");
+  if (requestL == nullptr || std::string(requestL) != "1") GTEST_SKIP() << "seeds not requested";
+  const std::string dataDirL = QUARLEN_TEST_DATA_DIR;  // <source>/tests/data
+  const std::string dirL =
+      dataDirL.substr(0, dataDirL.rfind("/tests/data")) + "/fuzz/seeds/fuzz_descriptor/";
+  auto writeSeed = [&](const std::string& nameA, const std::string& bytesA) {
+    std::ofstream fileL(dirL + nameA, std::ios::binary | std::ios::trunc);
+    ASSERT_TRUE(fileL.good()) << dirL + nameA;
+    fileL.write(bytesA.data(), static_cast<std::streamsize>(bytesA.size()));
+  };
+  const auto faceL = testsupport::fullFaceDescriptor();
+  writeSeed("face_full.bin", descriptorBytes(*faceL));
+  writeSeed("face_empty.bin", descriptorBytes(FaceDescriptor()));
+  FaceDescriptor graphsL;
+  graphsL.setLandmarkGraph(new kxegm::FaceGraph(*faceL->landmarkGraph()));
+  graphsL.setFaceRecQcheckResult(new kxegm::FaceQualityCheckResult(*faceL->faceRecQcheckResult()));
+  graphsL.setFeatureExtractionGraph(new kxegm::FaceGraph(*faceL->featureExtractionGraph()));
+  writeSeed("face_graphs.bin", descriptorBytes(graphsL));
+  EyeDescriptor eyeL;
+  eyeL.setFacialFeaturePoints(new qrimg::FacialFeaturePoints(*faceL->facialFeaturePoints()));
+  eyeL.setRoi(new qrimg::Roi(*faceL->roi()));
+  writeSeed("eye.bin", descriptorBytes(eyeL));
+  writeSeed("fingerprint.bin", descriptorBytes(*testsupport::fullFingerprintDescriptor()));
+  writeSeed("fingerprint_no_input.bin",
+            descriptorBytes(*testsupport::fullFingerprintDescriptor(), false));
+  IrisDescriptor irisL;
+  testsupport::fillHeader(irisL, qridy::InstanceIrisLeft);
+  writeSeed("iris.bin", descriptorBytes(irisL));
 }
 
 }  // namespace
