@@ -135,7 +135,8 @@ TEST_F(StageMatchEngineBaseTest, ProbeIsCopiedAlignedAndZeroPadded) {
   for (int i = 17; i < 32; ++i) EXPECT_EQ(engineL->probeData()[i], 0) << i;
   probeL[0] = 0;  // a copy, not a view
   EXPECT_EQ(engineL->probeData()[0], 0xAB);
-  engineL->setProbeForIdentification(probeL.data(), 32);
+  const std::vector<unsigned char> fullL(32, 1);
+  engineL->setProbeForIdentification(fullL.data(), 32);
   EXPECT_EQ(engineL->probeDataSize(), 32u);
 
   engineL->setProbeIsGalleryData(true);
