@@ -74,8 +74,7 @@ TEST_F(BioDescriptorTest, GoldenHeaderFields) {
   EXPECT_EQ(backL.probeData(), nullptr);
   EXPECT_EQ(backL.instance(), qridy::InstanceIrisRight);
   EXPECT_EQ(backL.sampleId(), (KXuint128{0x1112131415161718ull, 0x0102030405060708ull}));
-  EXPECT_EQ(backL.personId(), 77u);
-  EXPECT_EQ(backL.transactionId(), 78u);
+  EXPECT_EQ(backL.idRecordKey(), qridy::IdRecordKey(77, 78));
   EXPECT_EQ(backL.qualityClass(), 3u);
   EXPECT_FLOAT_EQ(backL.qualityValue(), 0.75f);
   EXPECT_EQ(backL.ageClass(), AgeClassAdult);

@@ -330,7 +330,8 @@ TEST_F(ScoreCurveTest, MalformedMappingFilesAreRefused) {
   ScoreNormalizer* handleL = nullptr;
   EXPECT_EQ(createNormalizerFromFile(&handleL, nullptr), ScoreCurveInputNull);
   EXPECT_EQ(createNormalizerFromFile(nullptr, "x"), ScoreCurveOutputNull);
-  EXPECT_EQ(createNormalizerFromFile(&handleL, (dirM.path() + "/" + "absent").c_str()), ScoreCurveCannotOpen);
+  EXPECT_EQ(createNormalizerFromFile(&handleL, (dirM.path() + "/" + "absent").c_str()),
+            ScoreCurveCannotOpen);
   EXPECT_EQ(createNormalizerFromFile(&handleL, dirM.path().c_str()), ScoreCurveCannotRead);
   EXPECT_EQ(handleL, nullptr);
   EXPECT_EQ(destroyNormalizer(nullptr), ScoreCurveOk);

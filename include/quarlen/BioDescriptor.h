@@ -6,6 +6,7 @@
 
 #include <qrlimage/FacialFeaturePoints.h>
 #include <qrlimage/Image.h>
+#include <quarlen/IdRecordKey.h>
 #include <quarlen/KXuint128.h>
 #include <quarlen/QuarlenExport.h>
 #include <quarlen/Types.h>
@@ -85,13 +86,9 @@ class QUARLEN_EXPORT BioDescriptor {
   void setInstance(qridy::Instance instanceA) { instanceM = instanceA; }
   KXuint128 sampleId() const { return sampleIdM; }
   void setSampleId(KXuint128 idA) { sampleIdM = idA; }
-  // The identity record the sample belongs to (person and transaction identifier).
-  std::uint64_t personId() const { return personIdM; }
-  std::uint64_t transactionId() const { return transactionIdM; }
-  void setIdRecordKey(std::uint64_t personIdA, std::uint64_t transactionIdA) {
-    personIdM = personIdA;
-    transactionIdM = transactionIdA;
-  }
+  // The identity record the sample belongs to.
+  const qridy::IdRecordKey& idRecordKey() const { return idRecordKeyM; }
+  void setIdRecordKey(const qridy::IdRecordKey& keyA) { idRecordKeyM = keyA; }
   std::uint32_t qualityClass() const { return qualityClassM; }
   void setQualityClass(std::uint32_t classA) { qualityClassM = classA; }
   float qualityValue() const { return qualityValueM; }
@@ -117,8 +114,7 @@ class QUARLEN_EXPORT BioDescriptor {
   bool validM = false;
   qridy::Instance instanceM = qridy::InstanceUnknown;
   KXuint128 sampleIdM;
-  std::uint64_t personIdM = 0;
-  std::uint64_t transactionIdM = 0;
+  qridy::IdRecordKey idRecordKeyM;
   std::uint32_t qualityClassM = 0;
   float qualityValueM = 0.0f;
   AgeClass ageClassM = AgeClassUnknown;

@@ -66,8 +66,8 @@ void BioDescriptor::writeHeader(std::ostream& osA) const {
   qridy::coding::putFixed32(osA, instanceM);
   qridy::coding::putFixed64(osA, sampleIdM.high);
   qridy::coding::putFixed64(osA, sampleIdM.low);
-  qridy::coding::putFixed64(osA, personIdM);
-  qridy::coding::putFixed64(osA, transactionIdM);
+  qridy::coding::putFixed64(osA, idRecordKeyM.personId);
+  qridy::coding::putFixed64(osA, idRecordKeyM.transactionId);
   qridy::coding::putFixed32(osA, qualityClassM);
   qridy::coding::putFloat32(osA, qualityValueM);
   qridy::coding::putFixed8(osA, validM ? 1 : 0);
@@ -86,8 +86,8 @@ bool BioDescriptor::readHeader(std::istream& isA) {
   instanceM = static_cast<qridy::Instance>(ds::readU32(isA, fnL));
   sampleIdM.high = ds::readU64(isA, fnL);
   sampleIdM.low = ds::readU64(isA, fnL);
-  personIdM = ds::readU64(isA, fnL);
-  transactionIdM = ds::readU64(isA, fnL);
+  idRecordKeyM.personId = ds::readU64(isA, fnL);
+  idRecordKeyM.transactionId = ds::readU64(isA, fnL);
   qualityClassM = ds::readU32(isA, fnL);
   qualityValueM = ds::readFloat(isA, fnL);
   const std::uint8_t validL = ds::readU8(isA, fnL);
@@ -102,8 +102,7 @@ void BioDescriptor::resetHeader() {
   validM = false;
   instanceM = qridy::InstanceUnknown;
   sampleIdM = KXuint128();
-  personIdM = 0;
-  transactionIdM = 0;
+  idRecordKeyM = qridy::IdRecordKey();
   qualityClassM = 0;
   qualityValueM = 0.0f;
   ageClassM = AgeClassUnknown;

@@ -7,7 +7,7 @@ namespace testsupport {
 void fillHeader(qrbase::BioDescriptor& descriptorA, qridy::Instance instanceA) {
   descriptorA.setInstance(instanceA);
   descriptorA.setSampleId(KXuint128{0x1112131415161718ull, 0x0102030405060708ull});
-  descriptorA.setIdRecordKey(77, 78);
+  descriptorA.setIdRecordKey(qridy::IdRecordKey(77, 78));
   descriptorA.setQualityClass(3);
   descriptorA.setQualityValue(0.75f);
   descriptorA.setAgeClass(qrbase::AgeClassAdult);

@@ -39,6 +39,13 @@ const Command kCommands[] = {
      "score-mapping file FILE (triples of raw\nscore, -log10 FAR and slope) and prints the mapped "
      "value; with --inverse prints\nthe raw score whose mapped value is SCORE.\n",
      runMapScore},
+    {"descriptor", "print what a stored sample descriptor holds; write its images",
+     "usage: quarlen descriptor FILE [--write-images DIR]\n\nReads the sample descriptor "
+     "stored in FILE (eye, face, fingerprint or iris) and\nprints its kind, header fields, which "
+     "items it holds and the sizes of its images.\nWith --write-images, writes its images as PNG "
+     "files into DIR (created when\nmissing). Exits with 1 when FILE does not hold a readable "
+     "descriptor (the\nreader's message says why), 2 on a usage error.\n",
+     runDescriptor},
 };
 
 bool wantsHelp(const Command& cmd, const std::vector<std::string>& args) {
