@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include <qrlcore/Exception.h>
+
 #include "support/RecordBytes.h"
 
 #define EXPECT_KXXCP_MESSAGE(statementA, messageA)                            \
