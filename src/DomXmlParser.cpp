@@ -1,6 +1,7 @@
 #include "DomXmlParser.h"
 
 #include <climits>
+#include <filesystem>
 #include <cstdlib>
 #include <mutex>
 
@@ -94,6 +95,11 @@ void DomXmlParser::initializePlatform() {
 
 DomXmlParser::DomXmlParser(std::string pathA) : pathM(std::move(pathA)) {
   initializePlatform();
+  // A directory is refused before Xerces sees it: its file source leaks memory on one.
+  std::error_code ignoredL;
+  if (std::filesystem::is_directory(pathM, ignoredL)) {
+    KXXCP_THROW("kxutl::DomXmlParser::DomXmlParser", kOpenError << pathM);
+  }
   try {
     const std::u16string pathL = transcode(pathM);
     // A local file source, never a URL: a configuration path is not fetched over a network.
