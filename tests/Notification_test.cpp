@@ -48,10 +48,10 @@ TEST_F(NotificationTest, StreamedTextIsOneEntry) {
   EXPECT_EQ(entriesM[1].first, Level::warning);
   EXPECT_EQ(entriesM[1].second, "Merging of template meta data not possible.");
   EXPECT_EQ(entriesM[2].second, "");
-  // notify() empties the buffer: the next entry starts fresh.
-  error << "second";
+  // notify() empties the buffer and its formatting: the next entry starts fresh.
+  error << "second " << 0.125;
   notify(error);
-  EXPECT_EQ(entriesM.back().second, "second");
+  EXPECT_EQ(entriesM.back().second, "second 0.125");
 }
 
 TEST_F(NotificationTest, DebugEntriesNeedALevelAndThresholdsCanChange) {

@@ -51,8 +51,12 @@ void notify(Notification& channelA) {
   try {
     std::ostringstream& bufferL = threadBuffer(channelA.level());
     std::string textL = bufferL.str();
+    // Every entry starts from default formatting: flags such as std::fixed or a precision set
+    // by one writer must not leak into the next entry.
+    static const std::ostringstream kDefaultFormatL;
     bufferL.str(std::string());
     bufferL.clear();
+    bufferL.copyfmt(kDefaultFormatL);
     if (!channelA.enabled()) return;
     SinkState& stateL = sinkState();
     std::lock_guard<std::mutex> lockL(stateL.mutexM);
