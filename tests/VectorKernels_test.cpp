@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engines/VectorKernels.h"
+#include "support/EngineTesting.h"
 
 namespace qridy {
 namespace kernels {
@@ -32,9 +33,7 @@ std::uint32_t floatBits(float vA) {
 class VectorKernelsTest : public ::testing::Test {
  protected:
   std::vector<unsigned char> randomBytes(std::size_t nA) {
-    std::vector<unsigned char> bytesL(nA);
-    for (auto& b : bytesL) b = static_cast<unsigned char>(rngM());
-    return bytesL;
+    return quarlen_test::randomBytes(rngM, nA);
   }
   // Floats of widely varying magnitude and sign, so that a different summation order shows.
   std::vector<float> randomFloats(std::size_t nA) {

@@ -25,6 +25,22 @@ inline __mmask64 byteMask(std::uint32_t blocksA) {
   return (std::uint64_t{1} << (16 * blocksA)) - 1;
 }
 
+// Wrapping sums of the lanes (GCC's _mm512_reduce_add_* add as signed integers, whose overflow
+// the sanitizer build rightly reports).
+QRL_TARGET_AVX512 inline std::int32_t sum32(__m512i vA) {
+  const __m256i sL = _mm256_add_epi32(_mm512_castsi512_si256(vA), _mm512_extracti64x4_epi64(vA, 1));
+  __m128i xL = _mm_add_epi32(_mm256_castsi256_si128(sL), _mm256_extracti128_si256(sL, 1));
+  xL = _mm_add_epi32(xL, _mm_shuffle_epi32(xL, _MM_SHUFFLE(1, 0, 3, 2)));
+  xL = _mm_add_epi32(xL, _mm_shuffle_epi32(xL, _MM_SHUFFLE(2, 3, 0, 1)));
+  return _mm_cvtsi128_si32(xL);
+}
+QRL_TARGET_AVX512 inline std::uint64_t sum64(__m512i vA) {
+  const __m256i sL = _mm256_add_epi64(_mm512_castsi512_si256(vA), _mm512_extracti64x4_epi64(vA, 1));
+  const __m128i xL = _mm_add_epi64(_mm256_castsi256_si128(sL), _mm256_extracti128_si256(sL, 1));
+  return static_cast<std::uint64_t>(_mm_cvtsi128_si64(xL)) +
+         static_cast<std::uint64_t>(_mm_extract_epi64(xL, 1));
+}
+
 QRL_TARGET_AVX512 inline __m512i load64(const void* pA) {
   return _mm512_loadu_si512(pA);
 }
@@ -71,7 +87,7 @@ QRL_TARGET_AVX512 std::int32_t sumQuads(const void* a, const void* b, std::uint3
   if (i < blocks) {
     acc1L = _mm512_add_epi32(acc1L, Quad(loadPart(pL, blocks - i), loadPart(gL, blocks - i)));
   }
-  return _mm512_reduce_add_epi32(_mm512_add_epi32(acc0L, acc1L));
+  return sum32(_mm512_add_epi32(acc0L, acc1L));
 }
 
 // The four nibble vectors of one block, one per 128-bit lane: [q0 | q1 | q2 | q3], which is
@@ -105,7 +121,7 @@ QRL_TARGET_AVX512 std::int32_t expandedDotAvx512(const std::int16_t* expanded, c
     acc1L = _mm512_add_epi32(acc1L, _mm512_madd_epi16(load64(eL + 64), expandBlock(gL + 16)));
   }
   if (i < blocks) acc0L = _mm512_add_epi32(acc0L, _mm512_madd_epi16(load64(eL), expandBlock(gL)));
-  return _mm512_reduce_add_epi32(_mm512_add_epi32(acc0L, acc1L));
+  return sum32(_mm512_add_epi32(acc0L, acc1L));
 }
 
 QRL_TARGET_AVX512_POPCNT std::uint32_t xorBitCountAvx512(const void* a, const void* b,
@@ -128,7 +144,7 @@ QRL_TARGET_AVX512_POPCNT std::uint32_t xorBitCountAvx512(const void* a, const vo
     const __m512i xL = _mm512_xor_si512(loadPart(pL, blocks - i), loadPart(gL, blocks - i));
     acc1L = _mm512_add_epi64(acc1L, _mm512_popcnt_epi64(xL));
   }
-  return static_cast<std::uint32_t>(_mm512_reduce_add_epi64(_mm512_add_epi64(acc0L, acc1L)));
+  return static_cast<std::uint32_t>(sum64(_mm512_add_epi64(acc0L, acc1L)));
 }
 
 // Folds two 16-lane accumulators (lanes 0..15 and 16..31) in the fixed order.

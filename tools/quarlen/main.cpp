@@ -30,6 +30,22 @@ const Command kCommands[] = {
      "listing: key, sId size and\nevery biometric record with its templates. Exits with 1 when "
      "FILE does not hold a\nreadable identity record (the reader's message says why).\n",
      runDump},
+    {"pipeline", "print the configuration of one pipeline section of an XML file",
+     "usage: quarlen pipeline FILE ID\n\nReads the section <multipass id=\"ID\"> of the pipeline "
+     "XML file FILE and prints\nits stages, or the error that stops the reading.\n",
+     runPipeline},
+    {"map-score", "map a raw score through a score-mapping file (or back)",
+     "usage: quarlen map-score FILE SCORE [--inverse]\n\nMaps the raw score SCORE through the "
+     "score-mapping file FILE (triples of raw\nscore, -log10 FAR and slope) and prints the mapped "
+     "value; with --inverse prints\nthe raw score whose mapped value is SCORE.\n",
+     runMapScore},
+    {"descriptor", "print what a stored sample descriptor holds; write its images",
+     "usage: quarlen descriptor FILE [--write-images DIR]\n\nReads the sample descriptor "
+     "stored in FILE (eye, face, fingerprint or iris) and\nprints its kind, header fields, which "
+     "items it holds and the sizes of its images.\nWith --write-images, writes its images as PNG "
+     "files into DIR (created when\nmissing). Exits with 1 when FILE does not hold a readable "
+     "descriptor (the\nreader's message says why), 2 on a usage error.\n",
+     runDescriptor},
 };
 
 bool wantsHelp(const Command& cmd, const std::vector<std::string>& args) {
