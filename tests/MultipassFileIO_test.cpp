@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <qrlcore/Exception.h>
 #include <qrlcore/Notification.h>
 #include <qrlcore/QuarlenInformation.h>
 
@@ -18,7 +19,6 @@
 #include "FidChecksum.h"
 #include "FidJournal.h"
 #include "MultiPartFidFile.h"
-#include "support/ConfigFiles.h"
 #include "support/Environment.h"
 #include "support/ExceptionMatchers.h"
 #include "support/FaultyFiles.h"
@@ -93,7 +93,7 @@ TEST_F(MultipassFileIOTest, NamesTheFilesInTheGalleryDirectory) {
 }
 
 TEST_F(MultipassFileIOTest, SizesComeFromTheConfigurationWhenNoneAreGiven) {
-  quarlen_test::ConfigDir configL;
+  TempDir configL;
   kxutl::QuarlenInformation::setConfigFile(
       configL.write("q.ini",
                     "[FID_FILE_TEMPLATE_SIZE]\nSIZES = 64, 32\n[TEMPLATE_MATCHING_MULTIPASS]\n"
