@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <qrlcore/Exception.h>
 #include <qrlcore/Notification.h>
 #include <qrlcore/QuarlenInformation.h>
 

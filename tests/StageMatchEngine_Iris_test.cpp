@@ -6,6 +6,7 @@
 #include <random>
 #include <vector>
 
+#include <qrlcore/Exception.h>
 #include <qrliris/IrisCodeForms.h>
 #include <qrliris/IrisCodeMatcher.h>
 #include <quarlen/StageMatchEngine_Base.h>
