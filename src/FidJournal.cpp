@@ -65,7 +65,8 @@ bool FidJournal::begin(const std::vector<Patch>& patchesA, bool syncA) {
   std::string bodyL;
   coding::appendFixed32(bodyL, static_cast<std::uint32_t>(patchesA.size()));
   for (const Patch& patchL : patchesA) {
-    if (!plainName(patchL.fileName) || patchL.bytes.size() > kMaxPatchBytes) {
+    if (!plainName(patchL.fileName) || patchL.bytes.size() > kMaxPatchBytes ||
+        patchL.offset > kMaxPatchEnd - patchL.bytes.size()) {
       return fail("Invalid FID journal patch for '" + patchL.fileName + "'.");
     }
     coding::appendFixed16(bodyL, static_cast<std::uint16_t>(patchL.fileName.size()));
@@ -77,7 +78,7 @@ bool FidJournal::begin(const std::vector<Patch>& patchesA, bool syncA) {
   std::string fileL;
   coding::appendFixed32(fileL, kMagic);
   coding::appendFixed32(fileL, kVersion);
-  coding::appendFixed32(fileL, 1);
+  coding::appendFixed32(fileL, kActive);
   coding::appendFixed32(fileL, static_cast<std::uint32_t>(bodyL.size()));
   coding::appendFixed32(fileL, fid::recordChecksum(bodyL.data(), bodyL.size()));
   fileL += bodyL;
@@ -96,9 +97,17 @@ bool FidJournal::writeState(void* handleA, std::uint32_t stateA, bool syncA) {
 }
 
 bool FidJournal::finish(bool syncA) {
+  return setState(kIdle, syncA);
+}
+
+bool FidJournal::activate(bool syncA) {
+  return setState(kActive, syncA);
+}
+
+bool FidJournal::setState(std::uint32_t stateA, bool syncA) {
   Handle hL(path(), "r+b");
   if (hL.get() == nullptr) return fail("Cannot open FID journal '" + path() + "'.");
-  if (!writeState(hL.get(), 0, syncA) || !hL.close()) {
+  if (!writeState(hL.get(), stateA, syncA) || !hL.close()) {
     return fail("Cannot write FID journal '" + path() + "'.");
   }
   return true;
@@ -123,7 +132,7 @@ bool FidJournal::inspect(State& stateA, std::vector<Patch>& patchesA,
   headCursorL.getFixed32(lengthL);
   headCursorL.getFixed32(checksumL);
   if (magicL != kMagic || versionL != kVersion) return true;
-  if (activeL == 0) {
+  if (activeL == kIdle) {
     stateA = State::Idle;
     return true;
   }
@@ -152,7 +161,7 @@ bool FidJournal::inspect(State& stateA, std::vector<Patch>& patchesA,
     patchL.fileName.assign(reinterpret_cast<const char*>(cL.position()), nameLengthL);
     cL.skip(nameLengthL);
     if (!cL.getFixed64(patchL.offset) || !cL.getFixed32(sizeL) || sizeL > kMaxPatchBytes ||
-        sizeL > cL.remaining()) {
+        sizeL > cL.remaining() || patchL.offset > kMaxPatchEnd - sizeL) {
       return fail("Invalid FID journal '" + path() + "'.");
     }
     patchL.bytes.assign(cL.position(), cL.position() + sizeL);
@@ -169,7 +178,9 @@ bool FidJournal::inspect(State& stateA, std::vector<Patch>& patchesA,
 }
 
 bool FidJournal::undo(const std::vector<Patch>& patchesA, bool syncA) {
-  for (const Patch& patchL : patchesA) {
+  for (std::size_t i = 0; i < patchesA.size(); ++i) {
+    const Patch& patchL = patchesA[i];
+    failedPatchM = i;
     Handle hL(directoryM + "/" + patchL.fileName, "r+b");
     if (hL.get() == nullptr) continue;
     if (!writeAll(hL.get(), patchL.offset, patchL.bytes.data(), patchL.bytes.size(), syncA) ||

@@ -16,7 +16,10 @@
 // asks for nothing. Patches name files of the journal's directory by plain file name only; the
 // caller decides which names are acceptable.
 //
-// Layout (little-endian): "BFJL", version 1, state (0 idle, 1 active), body length, body
+// The state word is 0 when idle and 0x01010101 when active; any other value counts as active, so
+// that a write of either value that is cut short can never read as idle.
+//
+// Layout (little-endian): "BFJL", version 1, state, body length, body
 // checksum (FID record checksum of the body), body = patch count, then per patch: name length
 // (16-bit), name, offset (64-bit), length (32-bit), bytes.
 
@@ -39,8 +42,12 @@ class FidJournal {
   static constexpr std::uint32_t kMagic = 0x4C4A4642u;  // "BFJL"
   static constexpr std::uint32_t kVersion = 1;
   static constexpr std::size_t kHeaderSize = 20;
+  static constexpr std::uint32_t kIdle = 0;
+  static constexpr std::uint32_t kActive = 0x01010101u;
   static constexpr std::size_t kMaxPatchBytes = 4096;
   static constexpr std::size_t kMaxNameLength = 255;
+  // No FID part reaches beyond its header and 128 MiB of records.
+  static constexpr std::uint64_t kMaxPatchEnd = 88 + 0x8000000ull;
 
   // directoryA: the directory of the files the patches name; fileNameA: the journal's name in it.
   FidJournal(std::string directoryA, std::string fileNameA);
@@ -50,6 +57,8 @@ class FidJournal {
 
   std::string path() const { return directoryM + "/" + fileNameM; }
   const std::string& lastError() const { return lastErrorM; }
+  // The patch that undo() could not write back.
+  std::size_t failedPatch() const { return failedPatchM; }
 
   // Writes an idle journal.
   bool create(bool syncA);
@@ -62,6 +71,9 @@ class FidJournal {
   bool begin(const std::vector<Patch>& patchesA, bool syncA);
   // Marks the journal idle.
   bool finish(bool syncA);
+  // Marks the journal active again, keeping its before-images (before an undo whose outcome
+  // must survive a failure half-way).
+  bool activate(bool syncA);
   // Writes the before-images back into their files (a file that does not exist is skipped: it
   // was to be created by the changes).
   bool undo(const std::vector<Patch>& patchesA, bool syncA);
@@ -73,10 +85,12 @@ class FidJournal {
  private:
   bool fail(const std::string& messageA);
   bool writeState(void* handleA, std::uint32_t stateA, bool syncA);
+  bool setState(std::uint32_t stateA, bool syncA);
 
   std::string directoryM;
   std::string fileNameM;
   std::string lastErrorM;
+  std::size_t failedPatchM = 0;
 };
 
 }  // namespace qridy

@@ -82,10 +82,11 @@ class MultiPartFidFile {
   std::uint32_t positionOf(std::size_t partA, std::uint32_t slotA) const {
     return static_cast<std::uint32_t>(partA * partLimit() + slotA);
   }
+  // The part and slot of a position; false when the part does not exist.
+  bool locate(std::uint32_t positionA, std::size_t& partA, std::uint32_t& slotA) const;
 
  private:
   bool fail(const std::string& messageA);
-  bool locate(std::uint32_t positionA, std::size_t& partA, std::uint32_t& slotA) const;
   bool addPart();
   bool fileExists(const std::string& pathA, bool& emptyA) const;
 

@@ -69,37 +69,37 @@ inline std::size_t readUpTo(std::istream& isA, unsigned char* dstA, std::size_t 
 }
 
 // Reads a length-prefixed part of sizeA bytes into a new array. A stored size is untrusted:
-// parts up to one chunk are allocated at once, larger ones grow only as the stream delivers
-// (coding::getBytesBounded), so a hostile size field costs at most one chunk of memory.
-// Returns true when all bytes arrived; otherwise outA holds the bytes that did (gotA of them,
-// null when none).
+// parts up to one chunk (64 KiB) are allocated at once, larger ones grow by doubling as the
+// stream delivers, so a hostile size field costs at most twice the bytes that really arrive
+// (and at least one chunk). Returns true when all bytes arrived; otherwise outA holds the bytes
+// that did (gotA of them, null when none).
 inline bool readPart(std::istream& isA, std::uint32_t sizeA, std::unique_ptr<unsigned char[]>& outA,
                      std::uint32_t& gotA) {
-  constexpr std::uint32_t kDirect = 1u << 20;
+  constexpr std::uint32_t kChunk = 64u << 10;
   outA.reset();
   gotA = 0;
   if (sizeA == 0) return true;
-  if (sizeA <= kDirect) {
-    std::unique_ptr<unsigned char[]> bufL(new unsigned char[sizeA]);
-    gotA = static_cast<std::uint32_t>(readUpTo(isA, bufL.get(), sizeA));
+  std::uint32_t capacityL = sizeA < kChunk ? sizeA : kChunk;
+  std::unique_ptr<unsigned char[]> bufL(new unsigned char[capacityL]);
+  for (;;) {
+    gotA += static_cast<std::uint32_t>(readUpTo(isA, bufL.get() + gotA, capacityL - gotA));
     if (gotA == sizeA) {
       outA = std::move(bufL);
       return true;
     }
-    if (gotA != 0) {
-      outA.reset(new unsigned char[gotA]);
-      std::memcpy(outA.get(), bufL.get(), gotA);
-    }
-    return false;
+    if (gotA < capacityL) break;  // the stream has ended
+    // capacityL < sizeA - capacityL implies 2 * capacityL < sizeA: no overflow.
+    const std::uint32_t nextL = capacityL < sizeA - capacityL ? 2 * capacityL : sizeA;
+    std::unique_ptr<unsigned char[]> grownL(new unsigned char[nextL]);
+    std::memcpy(grownL.get(), bufL.get(), gotA);
+    bufL = std::move(grownL);
+    capacityL = nextL;
   }
-  std::vector<unsigned char> bytesL;
-  const bool completeL = coding::getBytesBounded(isA, sizeA, bytesL);
-  gotA = static_cast<std::uint32_t>(bytesL.size());
   if (gotA != 0) {
     outA.reset(new unsigned char[gotA]);
-    std::memcpy(outA.get(), bytesL.data(), gotA);
+    std::memcpy(outA.get(), bufL.get(), gotA);
   }
-  return completeL;
+  return false;
 }
 
 // A float stored as the IEEE 754 single-precision bits of a little-endian uint32; like the

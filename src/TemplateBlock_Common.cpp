@@ -249,11 +249,15 @@ std::ostream& TemplateBlock_Common::writeRecord(std::ostream& osA, bool withProb
   coding::encodeFixed32(headL + 11, gallerySizeM);
   osA.write(reinterpret_cast<const char*>(headL), sizeof headL);
   coding::putBytes(osA, galleryDataM.get(), gallerySizeM);
-  coding::putFixed32(osA, metaDataChecksumM);
-  coding::putFixed32(osA, metaDataSizeM);
+  // Checksum and size of a part go out in one write.
+  unsigned char fieldsL[8];
+  coding::encodeFixed32(fieldsL, metaDataChecksumM);
+  coding::encodeFixed32(fieldsL + 4, metaDataSizeM);
+  osA.write(reinterpret_cast<const char*>(fieldsL), sizeof fieldsL);
   coding::putBytes(osA, metaDataM.get(), metaDataSizeM);
-  coding::putFixed32(osA, withProbeA ? probeChecksumM : 0);
-  coding::putFixed32(osA, withProbeA ? probeSizeM : 0);
+  coding::encodeFixed32(fieldsL, withProbeA ? probeChecksumM : 0);
+  coding::encodeFixed32(fieldsL + 4, withProbeA ? probeSizeM : 0);
+  osA.write(reinterpret_cast<const char*>(fieldsL), sizeof fieldsL);
   if (withProbeA) coding::putBytes(osA, probeDataM.get(), probeSizeM);
   return osA;
 }

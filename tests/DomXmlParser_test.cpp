@@ -8,7 +8,7 @@
 #include <qrlcore/Exception.h>
 #include <xercesc/dom/DOMElement.hpp>
 
-#include "support/ConfigFiles.h"
+#include "support/Environment.h"
 
 namespace kxutl {
 namespace {
@@ -40,7 +40,7 @@ class DomXmlParserTest : public ::testing::Test {
     return messageL;
   }
 
-  quarlen_test::ConfigDir dirM;
+  quarlen_test::TempDir dirM;
 };
 
 TEST_F(DomXmlParserTest, MissingAttributeLeavesExactlyOneLine) {
@@ -90,7 +90,7 @@ TEST_F(DomXmlParserTest, NonElementNodesHaveNoAttributes) {
 }
 
 TEST_F(DomXmlParserTest, UnreadableFilesThrowTheOpenMessage) {
-  const std::string missingL = dirM.file("absent.xml");
+  const std::string missingL = (dirM.path() + "/" + "absent.xml");
   try {
     DomXmlParser parserL(missingL);
     FAIL() << "no exception";

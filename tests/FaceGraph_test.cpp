@@ -6,8 +6,8 @@
 #include <limits>
 #include <sstream>
 
-#include "support/ByteHelpers.h"
 #include "support/ExceptionMatchers.h"
+#include "support/RecordBytes.h"
 
 namespace kxegm {
 namespace {
@@ -42,7 +42,7 @@ class FaceGraphTest : public ::testing::Test {
 };
 
 TEST_F(FaceGraphTest, GoldenBytesOfAnEmptyGraph) {
-  EXPECT_EQ(testsupport::hex(bytesOf(FaceGraph(FaceGraph::KindLandmark))),
+  EXPECT_EQ(qridy::testsupport::hex(bytesOf(FaceGraph(FaceGraph::KindLandmark))),
             "46 47 01 00 02 00 00 00 00 00 00 00 00 00 "
             "00 00 80 3F 00 00 00 00 00 00 00 00 00 00 00 00 00 00 80 3F 00 00 00 00");
 }
@@ -92,19 +92,19 @@ TEST_F(FaceGraphTest, ReaderErrorsLeaveTheGraphUnchanged) {
   badL[1] = 'X';
   EXPECT_KXXCP_MESSAGE(readInto(badL), "Invalid face graph magic number: 'FX'.");
   badL = goodL;
-  testsupport::patchLe16(badL, 2, 2);
+  qridy::testsupport::setFixed16At(badL, 2, 2);
   EXPECT_KXXCP_MESSAGE(readInto(badL), "Invalid face graph version: '2'.");
   badL = goodL;
-  testsupport::patchLe16(badL, 4, 4);
+  qridy::testsupport::setFixed16At(badL, 4, 4);
   EXPECT_KXXCP_MESSAGE(readInto(badL), "Invalid face graph kind: '4'.");
   badL = goodL;
-  testsupport::patchLe32(badL, 14 + 24 + 12, 0x7fc00000u);  // node 1 x = NaN
+  qridy::testsupport::setFixed32At(badL, 14 + 24 + 12, 0x7fc00000u);  // node 1 x = NaN
   EXPECT_KXXCP_MESSAGE(readInto(badL), "Invalid face graph value.");
   badL = goodL;
-  testsupport::patchLe32(badL, 14 + 8, 0x7f800000u);  // tx = infinity
+  qridy::testsupport::setFixed32At(badL, 14 + 8, 0x7f800000u);  // tx = infinity
   EXPECT_KXXCP_MESSAGE(readInto(badL), "Invalid face graph value.");
   badL = goodL;
-  testsupport::patchLe32(badL, 14 + 24 + 36 + 8 + 4, 3);  // edge 1 ends at node 3 of 3
+  qridy::testsupport::setFixed32At(badL, 14 + 24 + 36 + 8 + 4, 3);  // edge 1 ends at node 3 of 3
   EXPECT_KXXCP_MESSAGE(readInto(badL), "Invalid face graph edge '1-3'.");
   for (std::size_t cutL = 0; cutL < goodL.size(); ++cutL) {
     EXPECT_KXXCP_MESSAGE(readInto(goodL.substr(0, cutL)), "Truncated face graph.");
@@ -114,10 +114,10 @@ TEST_F(FaceGraphTest, ReaderErrorsLeaveTheGraphUnchanged) {
 
 TEST_F(FaceGraphTest, HostileCountsEndInATruncationNotAnAllocation) {
   std::string badL = bytesOf(triangle());
-  testsupport::patchLe32(badL, 6, 0xffffffffu);
+  qridy::testsupport::setFixed32At(badL, 6, 0xffffffffu);
   EXPECT_KXXCP_MESSAGE(readBack(badL), "Truncated face graph.");
   badL = bytesOf(triangle());
-  testsupport::patchLe32(badL, 10, 0xffffffffu);
+  qridy::testsupport::setFixed32At(badL, 10, 0xffffffffu);
   EXPECT_KXXCP_MESSAGE(readBack(badL), "Truncated face graph.");
 }
 

@@ -4,8 +4,8 @@
 
 #include <sstream>
 
-#include "support/ByteHelpers.h"
 #include "support/ExceptionMatchers.h"
+#include "support/RecordBytes.h"
 
 namespace kxegm {
 namespace {
@@ -34,7 +34,7 @@ TEST_F(FaceQualityCheckResultTest, GoldenBytesAndRoundTrip) {
   oneL.setImageSize(640, 480);
   oneL.setQuality(0.5f);
   oneL.addCheck(9, true, 2.0f);
-  EXPECT_EQ(testsupport::hex(bytesOf(oneL)),
+  EXPECT_EQ(qridy::testsupport::hex(bytesOf(oneL)),
             "46 51 01 00 80 02 00 00 E0 01 00 00 00 00 00 3F 00 00 00 00 00 00 00 00 00 00 00 00 "
             "01 00 00 00 09 00 00 00 01 00 00 00 40");
 
@@ -62,16 +62,16 @@ TEST_F(FaceQualityCheckResultTest, ReaderErrorsLeaveTheResultUnchanged) {
   badL[0] = 'G';
   EXPECT_KXXCP_MESSAGE(readInto(badL), "Invalid face quality result magic number: 'GQ'.");
   badL = goodL;
-  testsupport::patchLe16(badL, 2, 0);
+  qridy::testsupport::setFixed16At(badL, 2, 0);
   EXPECT_KXXCP_MESSAGE(readInto(badL), "Invalid face quality result version: '0'.");
   badL = goodL;
   badL[32 + 4] = 2;  // passed flag of the first check
   EXPECT_KXXCP_MESSAGE(readInto(badL), "Invalid face quality result passed flag '2'.");
   badL = goodL;
-  testsupport::patchLe32(badL, 32 + 9, 4);  // second check repeats the first one's type
+  qridy::testsupport::setFixed32At(badL, 32 + 9, 4);  // second check repeats the first one's type
   EXPECT_KXXCP_MESSAGE(readInto(badL), "Duplicate face quality check '4'.");
   badL = goodL;
-  testsupport::patchLe32(badL, 28, 0x10000000u);
+  qridy::testsupport::setFixed32At(badL, 28, 0x10000000u);
   EXPECT_KXXCP_MESSAGE(readInto(badL), "Truncated face quality result.");
   for (std::size_t cutL = 0; cutL < goodL.size(); ++cutL) {
     EXPECT_KXXCP_MESSAGE(readInto(goodL.substr(0, cutL)), "Truncated face quality result.");

@@ -13,6 +13,7 @@
 
 #include "Coding.h"
 #include "FidChecksum.h"
+#include "support/Environment.h"
 #include "support/FaultyFiles.h"
 
 namespace qridy {
@@ -70,7 +71,7 @@ class FidFileTest : public ::testing::Test {
     return fL.lastError();
   }
 
-  TempDir dirM{"fidfile"};
+  TempDir dirM;
 };
 
 TEST(FidChecksumTest, RecordChecksumAndTheTwoZeros) {

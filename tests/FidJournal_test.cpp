@@ -9,6 +9,7 @@
 
 #include "Coding.h"
 #include "FidChecksum.h"
+#include "support/Environment.h"
 #include "support/FaultyFiles.h"
 
 namespace qridy {
@@ -45,7 +46,7 @@ class FidJournalTest : public ::testing::Test {
     return sL;
   }
 
-  TempDir dirM{"journal"};
+  TempDir dirM;
 };
 
 TEST_F(FidJournalTest, ActiveJournalRestoresTheBeforeImages) {
@@ -85,13 +86,15 @@ TEST_F(FidJournalTest, GoldenBytesOfAnActiveJournal) {
   bodyL += "AB";
   std::string expectedL = "BFJL";
   coding::appendFixed32(expectedL, 1);
-  coding::appendFixed32(expectedL, 1);
+  coding::appendFixed32(expectedL, 0x01010101u);
   coding::appendFixed32(expectedL, static_cast<std::uint32_t>(bodyL.size()));
   coding::appendFixed32(expectedL, fid::recordChecksum(bodyL.data(), bodyL.size()));
   EXPECT_EQ(get("g.journal"), expectedL + bodyL);
   ASSERT_TRUE(jL.finish(false));
-  expectedL[8] = 0;
+  for (int i = 8; i < 12; ++i) expectedL[i] = 0;
   EXPECT_EQ(get("g.journal"), expectedL + bodyL);
+  ASSERT_TRUE(jL.activate(false));
+  EXPECT_EQ(state(jL), FidJournal::State::Active);
 }
 
 TEST_F(FidJournalTest, TornJournalsAskForNothing) {
@@ -121,6 +124,9 @@ TEST_F(FidJournalTest, ForeignAndMalformedPatchesAreRefused) {
   EXPECT_FALSE(jL.begin({patch("../escape", 0, "x")}, false));
   EXPECT_EQ(jL.lastError(), "Invalid FID journal patch for '../escape'.");
   EXPECT_FALSE(jL.begin({patch("", 0, "x")}, false));
+  EXPECT_FALSE(jL.begin({patch("a.dat", FidJournal::kMaxPatchEnd, "x")}, false));
+  EXPECT_EQ(jL.lastError(), "Invalid FID journal patch for 'a.dat'.");
+  EXPECT_TRUE(jL.begin({patch("a.dat", FidJournal::kMaxPatchEnd - 1, "x")}, false));
 
   ASSERT_TRUE(jL.begin({patch("other.txt", 0, "x")}, false));
   FidJournal::State sL;
@@ -150,6 +156,22 @@ TEST_F(FidJournalTest, ForeignAndMalformedPatchesAreRefused) {
   put("g.journal", hugeL);
   EXPECT_TRUE(jL.inspect(sL, pL, &any));
   EXPECT_EQ(sL, FidJournal::State::Torn);
+}
+
+TEST_F(FidJournalTest, AStateWordCutShortReadsAsActive) {
+  FidJournal jL(dirM.path(), "g.journal");
+  ASSERT_TRUE(jL.begin({patch("a.dat", 0, "zz")}, false));
+  {
+    FaultyFiles faultL(FaultyFiles::Write, 1);  // half of the idle word reaches the file
+    EXPECT_FALSE(jL.finish(false));
+  }
+  EXPECT_EQ(state(jL), FidJournal::State::Active);
+  ASSERT_TRUE(jL.finish(false));
+  {
+    FaultyFiles faultL(FaultyFiles::Write, 1);  // half of the active word
+    EXPECT_FALSE(jL.activate(false));
+  }
+  EXPECT_EQ(state(jL), FidJournal::State::Active);
 }
 
 TEST_F(FidJournalTest, FailedUndoLeavesTheJournalActive) {

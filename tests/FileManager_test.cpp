@@ -7,6 +7,7 @@
 #include <fstream>
 #include <string>
 
+#include "support/Environment.h"
 #include "support/FaultyFiles.h"
 
 namespace {
@@ -24,7 +25,7 @@ class FileManagerTest : public ::testing::Test {
     return pathL;
   }
 
-  TempDir dirM{"filemanager"};
+  TempDir dirM;
 };
 
 struct OpenSpy {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "support/ExceptionMatchers.h"
 #include "support/SyntheticEye.h"
 
@@ -83,6 +85,24 @@ TEST_F(IrisCodeCreatorTest, SameEyeMatchesAcrossNoiseAndRotation) {
   const double hdL = enrolledL.hammingDistance(codeOf(specL), 4, &shiftL);
   EXPECT_LT(hdL, 0.2);
   EXPECT_EQ(shiftL, -2);
+}
+
+TEST_F(IrisCodeCreatorTest, ProbePartIsTheGalleryCodeTwice) {
+  const IrisTemplateData dataL = IrisCodeCreator::createTemplate(makeEye(EyeSpec()));
+  ASSERT_EQ(dataL.gallery.size(), iriscode::kCodeBytes);
+  ASSERT_EQ(dataL.probe.size(), 2 * iriscode::kCodeBytes);
+  EXPECT_TRUE(std::equal(dataL.gallery.begin(), dataL.gallery.end(), dataL.probe.begin()));
+  EXPECT_TRUE(std::equal(dataL.gallery.begin(), dataL.gallery.end(),
+                         dataL.probe.begin() + iriscode::kCodeBytes));
+  // A colour image gives the code of its grey form.
+  const qrimg::ByteImage greyL = makeEye(EyeSpec());
+  qrimg::ColorImage colourL(greyL.width(), greyL.height());
+  for (int y = 0; y < greyL.height(); ++y) {
+    for (int x = 0; x < greyL.width(); ++x) {
+      colourL.setPixel(x, y, qrimg::Rgb{greyL.at(x, y), greyL.at(x, y), greyL.at(x, y)});
+    }
+  }
+  EXPECT_EQ(IrisCodeCreator::createTemplate(colourL).gallery, dataL.gallery);
 }
 
 TEST_F(IrisCodeCreatorTest, DifferentEyesDisagreeOnAboutHalfTheBits) {

@@ -9,6 +9,7 @@
 
 #include "Coding.h"
 #include "FidChecksum.h"
+#include "support/Environment.h"
 #include "support/FaultyFiles.h"
 
 namespace qridy {
@@ -34,7 +35,7 @@ class MultiPartFidFileTest : public ::testing::Test {
     fL.write(reinterpret_cast<const char*>(bL), 4);
   }
 
-  TempDir dirM{"multipart"};
+  TempDir dirM;
 };
 
 TEST_F(MultiPartFidFileTest, PartNamesHaveAFourDigitSuffix) {

@@ -231,6 +231,17 @@ TEST_F(TemplateBlockTest, HostileSizesFailWithoutHugeAllocations) {
   EXPECT_EQ(readError(recordL), "kxxcp caught: Checksum error reading probe data.");
 }
 
+TEST_F(TemplateBlockTest, PartsLargerThanOneChunkReadWhole) {
+  std::vector<unsigned char> bigL(300001);
+  for (std::size_t i = 0; i < bigL.size(); ++i) bigL[i] = static_cast<unsigned char>(i * 7);
+  TemplateBlock_Common blockL(AlgHgm);
+  blockL.setData(bigL.data(), 70000, bigL.data(), 300001, false);
+  const std::string recordL = writeToString(blockL);
+  EXPECT_EQ(testsupport::rewritten<TemplateBlock_Common>(recordL, AlgUnknown), recordL);
+  EXPECT_EQ(readError(cutStream(recordL, 200000)),
+            "kxxcp caught: Checksum error reading gallery data.");
+}
+
 TEST_F(TemplateBlockTest, ChecksumIsAWrappingByteSum) {
   EXPECT_EQ(TemplateBlock_Common::calculateChecksum(nullptr, 0), 0u);
   EXPECT_EQ(TemplateBlock_Common(AlgHgm).checkSum(), 0u);

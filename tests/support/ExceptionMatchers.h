@@ -1,31 +1,25 @@
 #pragma once
 
-// Assertions on the one exception type: the exact message, and where needed the function.
+// Assertions on the one exception type: the exact message, or a fixed prefix for texts that end
+// in a third-party library's reason. Built on thrownMessage (RecordBytes.h).
 
 #include <gtest/gtest.h>
-#include <qrlcore/Exception.h>
 
 #include <string>
 
-#define EXPECT_KXXCP_MESSAGE(statementA, messageA)                                \
-  do {                                                                            \
-    try {                                                                         \
-      statementA;                                                                 \
-      ADD_FAILURE() << "no exception from: " #statementA;                         \
-    } catch (const kxxcp::Exception& kxxcpCaughtL) {                              \
-      EXPECT_EQ(kxxcpCaughtL.getMessage(), std::string(messageA)) << #statementA; \
-    }                                                                             \
-  } while (0)
+#include <qrlcore/Exception.h>
 
-// The message starts with prefixA (for texts that end in a third-party library's reason).
-#define EXPECT_KXXCP_PREFIX(statementA, prefixA)                                \
-  do {                                                                          \
-    try {                                                                       \
-      statementA;                                                               \
-      ADD_FAILURE() << "no exception from: " #statementA;                       \
-    } catch (const kxxcp::Exception& kxxcpCaughtL) {                            \
-      EXPECT_EQ(kxxcpCaughtL.getMessage().rfind(std::string(prefixA), 0), 0u)   \
-          << kxxcpCaughtL.getMessage();                                         \
-      EXPECT_GT(kxxcpCaughtL.getMessage().size(), std::string(prefixA).size()); \
-    }                                                                           \
+#include "support/RecordBytes.h"
+
+#define EXPECT_KXXCP_MESSAGE(statementA, messageA)                            \
+  EXPECT_EQ(::qridy::testsupport::thrownMessage([&] { (void)(statementA); }), \
+            std::string(messageA))                                            \
+      << #statementA
+
+#define EXPECT_KXXCP_PREFIX(statementA, prefixA)                                   \
+  do {                                                                             \
+    const std::string kxxcpMessageL =                                              \
+        ::qridy::testsupport::thrownMessage([&] { (void)(statementA); });          \
+    EXPECT_EQ(kxxcpMessageL.rfind(std::string(prefixA), 0), 0u) << kxxcpMessageL;  \
+    EXPECT_GT(kxxcpMessageL.size(), std::string(prefixA).size()) << kxxcpMessageL; \
   } while (0)

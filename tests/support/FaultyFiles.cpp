@@ -1,8 +1,6 @@
 #include "support/FaultyFiles.h"
 
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <stdexcept>
 
 namespace quarlen_test {
@@ -152,17 +150,6 @@ const char* FaultyFiles::kindName(Kind kindA) {
   static const char* const kNames[KindCount] = {"open", "close", "flush",    "read", "write",
                                                 "seek", "tell",  "truncate", "sync"};
   return kNames[kindA];
-}
-
-TempDir::TempDir(const std::string& tagA) {
-  std::string templateL = (std::filesystem::temp_directory_path() / (tagA + "_XXXXXX")).string();
-  if (mkdtemp(templateL.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  pathM = templateL;
-}
-
-TempDir::~TempDir() {
-  std::error_code ecL;
-  std::filesystem::remove_all(pathM, ecL);
 }
 
 }  // namespace quarlen_test

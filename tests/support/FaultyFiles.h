@@ -3,7 +3,6 @@
 #include <quarlen/FileManager.h>
 
 #include <array>
-#include <string>
 
 namespace quarlen_test {
 
@@ -45,20 +44,6 @@ class FaultyFiles {
   Kind kindM;
   Mode modeM;
   unsigned long long failAtM;
-};
-
-// A fresh, empty directory under the system's temporary directory, removed with its content on
-// destruction.
-class TempDir {
- public:
-  explicit TempDir(const std::string& tagA = "quarlen");
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return pathM; }
-
- private:
-  std::string pathM;
 };
 
 }  // namespace quarlen_test

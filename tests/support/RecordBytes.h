@@ -36,6 +36,15 @@ std::size_t readFromString(Record& recordA, const std::string& bytesA) {
   return posL < 0 ? bytesA.size() : static_cast<std::size_t>(posL);
 }
 
+// Reads bytesA into a fresh Record and writes it again; "<not all bytes read>" when the reader
+// stopped early. A canonical record comes back unchanged.
+template <typename Record, typename... Args>
+std::string rewritten(const std::string& bytesA, Args... constructorArgsA) {
+  Record recordL(constructorArgsA...);
+  if (readFromString(recordL, bytesA) != bytesA.size()) return "<not all bytes read>";
+  return writeToString(recordL);
+}
+
 // Copies with one byte changed (xor with maskA) or the stream cut to lengthA bytes.
 std::string flipByte(std::string bytesA, std::size_t offsetA, std::uint8_t maskA = 0xFF);
 std::string cutStream(const std::string& bytesA, std::size_t lengthA);

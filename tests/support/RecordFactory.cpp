@@ -90,5 +90,46 @@ TemplateImp* randomTemplate(std::mt19937& rngA, Modality modalityA, unsigned int
   return templateL;
 }
 
+BioRecordImp* randomBioRecord(std::mt19937& rngA, Modality modalityA, Instance instanceA,
+                              unsigned int maxTemplatesA, unsigned int maxPartA) {
+  BioRecordImp* recordL = new BioRecordImp(modalityA, instanceA);
+  const unsigned int countL = rngA() % (maxTemplatesA + 1);
+  for (unsigned int i = 0; i < countL; ++i) {
+    TemplateImp* templateL = randomTemplate(rngA, modalityA, maxPartA);
+    if (recordL->hasTemplateWithId(templateL->sampleId())) {
+      delete templateL;
+      continue;
+    }
+    recordL->addTemplate(templateL, modalityA, instanceA);
+  }
+  return recordL;
+}
+
+IdRecordImp* randomIdRecord(std::mt19937& rngA, unsigned int maxBioRecordsA,
+                            unsigned int maxTemplatesA, unsigned int maxPartA) {
+  static const std::pair<Modality, Instance> kSlots[] = {
+      {ModalityFace, InstanceFaceFrontal},
+      {ModalityFingerprint, InstanceFingerRightThumb},
+      {ModalityFingerprint, InstanceFingerRightIndex},
+      {ModalityFingerprint, InstanceFingerLeftLittle},
+      {ModalityIris, InstanceIrisLeft},
+      {ModalityIris, InstanceIrisRight}};
+  IdRecordImp* recordL = new IdRecordImp();
+  recordL->setIdRecordKey({rngA(), static_cast<std::uint64_t>(rngA()) << 32 | rngA()});
+  if (rngA() % 2 == 0) {
+    const auto sIdL = randomBytes(rngA, 24);
+    recordL->setSId(reinterpret_cast<const char*>(sIdL.data()),
+                    static_cast<unsigned short>(sIdL.size()));
+  }
+  const unsigned int countL = rngA() % (maxBioRecordsA + 1);
+  for (unsigned int i = 0; i < countL; ++i) {
+    const auto& slotL = kSlots[rngA() % (sizeof kSlots / sizeof kSlots[0])];
+    if (recordL->getBioRecord(slotL.first, slotL.second, false) != nullptr) continue;
+    recordL->addBioRecord(
+        randomBioRecord(rngA, slotL.first, slotL.second, maxTemplatesA, maxPartA));
+  }
+  return recordL;
+}
+
 }  // namespace testsupport
 }  // namespace qridy

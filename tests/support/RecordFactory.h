@@ -6,6 +6,8 @@
 
 #include <random>
 
+#include <quarlen/BioRecordImp.h>
+#include <quarlen/IdRecordImp.h>
 #include <quarlen/TemplateBlockImp.h>
 #include <quarlen/TemplateImp.h>
 #include <quarlen/Types.h>
@@ -20,6 +22,16 @@ TemplateBlockImp* randomBlock(std::mt19937& rngA, Algorithm algorithmA, Modality
 // A template with a random sample id, maybe metadata, and 0 to 3 blocks of algorithms of
 // modalityA.
 TemplateImp* randomTemplate(std::mt19937& rngA, Modality modalityA, unsigned int maxPartA = 64);
+
+// A biometric record of modalityA and instanceA with 0 to maxTemplatesA templates (distinct
+// sample ids).
+BioRecordImp* randomBioRecord(std::mt19937& rngA, Modality modalityA, Instance instanceA,
+                              unsigned int maxTemplatesA = 3, unsigned int maxPartA = 64);
+
+// An identity record with a random key, maybe an sId, and 0 to maxBioRecordsA biometric records
+// of distinct (modality, instance) pairs.
+IdRecordImp* randomIdRecord(std::mt19937& rngA, unsigned int maxBioRecordsA = 4,
+                            unsigned int maxTemplatesA = 3, unsigned int maxPartA = 64);
 
 }  // namespace testsupport
 }  // namespace qridy

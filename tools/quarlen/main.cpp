@@ -19,6 +19,33 @@ const Command kCommands[] = {
      runInfo},
     {"demo", "run the demonstration on self-generated data",
      "usage: quarlen demo\n\nRuns a tour of the library on data it generates itself.\n", runDemo},
+    {"validate", "check a stored identity record and print its validation text",
+     "usage: quarlen validate FILE\n\nReads the identity record stored in FILE, checks every "
+     "checksum in it and prints its\nvalidation text. Exits with 0 when the record is valid, 1 "
+     "when validation fails or\nFILE does not hold a readable identity record (the reader's "
+     "message says why),\n2 on a usage error.\n",
+     runValidate},
+    {"dump", "print the listing of a stored identity record",
+     "usage: quarlen dump FILE\n\nReads the identity record stored in FILE and prints its "
+     "listing: key, sId size and\nevery biometric record with its templates. Exits with 1 when "
+     "FILE does not hold a\nreadable identity record (the reader's message says why).\n",
+     runDump},
+    {"pipeline", "print the configuration of one pipeline section of an XML file",
+     "usage: quarlen pipeline FILE ID\n\nReads the section <multipass id=\"ID\"> of the pipeline "
+     "XML file FILE and prints\nits stages, or the error that stops the reading.\n",
+     runPipeline},
+    {"map-score", "map a raw score through a score-mapping file (or back)",
+     "usage: quarlen map-score FILE SCORE [--inverse]\n\nMaps the raw score SCORE through the "
+     "score-mapping file FILE (triples of raw\nscore, -log10 FAR and slope) and prints the mapped "
+     "value; with --inverse prints\nthe raw score whose mapped value is SCORE.\n",
+     runMapScore},
+    {"descriptor", "print what a stored sample descriptor holds; write its images",
+     "usage: quarlen descriptor FILE [--write-images DIR]\n\nReads the sample descriptor "
+     "stored in FILE (eye, face, fingerprint or iris) and\nprints its kind, header fields, which "
+     "items it holds and the sizes of its images.\nWith --write-images, writes its images as PNG "
+     "files into DIR (created when\nmissing). Exits with 1 when FILE does not hold a readable "
+     "descriptor (the\nreader's message says why), 2 on a usage error.\n",
+     runDescriptor},
 };
 
 bool wantsHelp(const Command& cmd, const std::vector<std::string>& args) {

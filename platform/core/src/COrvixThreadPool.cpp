@@ -19,8 +19,8 @@ thread_local const void* tlsWorkerOfPool = nullptr;
 }  // namespace
 
 struct COrvixThreadPool::Impl {
-  unsigned int numberOfThreadsM;
-  void* userPtrM;
+  unsigned int numberOfThreadsM = 0;
+  void* userPtrM = nullptr;
 
   std::mutex callMutexM;  // one DoThreadedWork at a time
 

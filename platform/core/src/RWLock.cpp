@@ -39,6 +39,10 @@ void RWLock::unlock() {
   check(pthread_rwlock_unlock(&lockM), "unlock", "qrsys::RWLock::unlock");
 }
 
+void RWLock::unlockNoThrow() noexcept {
+  pthread_rwlock_unlock(&lockM);
+}
+
 bool RWLock::tryRdlock() {
   const int resultL = pthread_rwlock_tryrdlock(&lockM);
   if (resultL == EBUSY) return false;

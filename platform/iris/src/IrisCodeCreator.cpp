@@ -336,6 +336,7 @@ IrisTemplateData IrisCodeCreator::createTemplate(const qrimg::Image& eyeA) {
   if (!outL.segmentation.found) KXXCP_THROW(fnL, "No iris found in the eye image.");
   outL.gallery = encode(greyL, outL.segmentation, outL.quality).toBytes();
   outL.probe = outL.gallery;
+  outL.probe.insert(outL.probe.end(), outL.gallery.begin(), outL.gallery.end());
   return outL;
 }
 

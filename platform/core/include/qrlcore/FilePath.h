@@ -42,7 +42,7 @@ class QRLCORE_EXPORT FilePath {
 
  private:
   std::string pathM;
-  bool isFolderM;
+  bool isFolderM = false;
 };
 
 }  // namespace kxutl

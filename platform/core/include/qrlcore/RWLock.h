@@ -32,7 +32,7 @@ class QRLCORE_EXPORT RWLock {
   class ReadGuard {
    public:
     explicit ReadGuard(RWLock& lockA) : lockM(lockA) { lockM.rdlock(); }
-    ~ReadGuard() { lockM.unlock(); }
+    ~ReadGuard() { lockM.unlockNoThrow(); }
     ReadGuard(const ReadGuard&) = delete;
     ReadGuard& operator=(const ReadGuard&) = delete;
 
@@ -42,7 +42,7 @@ class QRLCORE_EXPORT RWLock {
   class WriteGuard {
    public:
     explicit WriteGuard(RWLock& lockA) : lockM(lockA) { lockM.wrlock(); }
-    ~WriteGuard() { lockM.unlock(); }
+    ~WriteGuard() { lockM.unlockNoThrow(); }
     WriteGuard(const WriteGuard&) = delete;
     WriteGuard& operator=(const WriteGuard&) = delete;
 
@@ -51,7 +51,11 @@ class QRLCORE_EXPORT RWLock {
   };
 
  private:
-  pthread_rwlock_t lockM;
+  // For the guards' destructors, which must not throw: a failure there is ignored (the guard
+  // took the lock, so unlocking it cannot fail).
+  void unlockNoThrow() noexcept;
+
+  pthread_rwlock_t lockM{};
 };
 
 }  // namespace qrsys

@@ -22,9 +22,10 @@ struct IrisSegmentation {
   Circle iris;
 };
 
-// The iris template of one eye image: the code (probe and gallery parts are the same code; a
-// matcher expands the probe into its rotations when it loads it), the quality check result and
-// the segmentation it was made from.
+// The iris template of one eye image: the gallery part is the code (kCodeBytes bytes), the probe
+// part the same code twice in a row (2 * kCodeBytes bytes; a matcher expands the probe into its
+// rotations when it loads it), with the quality check result and the segmentation it was made
+// from.
 struct IrisTemplateData {
   std::vector<unsigned char> probe;
   std::vector<unsigned char> gallery;

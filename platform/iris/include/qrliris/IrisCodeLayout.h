@@ -14,6 +14,9 @@
 // bit the same bit of the high half. So a matcher that compares one 64-bit word of two codes at
 // a time has code and mask together, words 0..23 cover the six inner rings and words 0..31 the
 // whole iris. Rotating the eye by one angular position shifts every ring by two code bits.
+//
+// In an iris template block the gallery part is one code and the probe part the same code twice
+// in a row (2 * kCodeBytes bytes).
 
 #include <cstddef>
 

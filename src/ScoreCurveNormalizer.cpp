@@ -1,0 +1,83 @@
+// The mapping handle of the score-curve library.
+#include <algorithm>
+#include <stdexcept>
+
+#include "ScoreCurve.h"
+
+namespace qrscore {
+
+ScoreNormalizer::ScoreNormalizer(Kind kindA, bool clampAtZeroA)
+    : kindM(kindA), clampAtZeroM(clampAtZeroA) {
+  switch (kindA) {
+    case KindSpline:
+      forwardM = std::make_unique<CurveMCSpline>();
+      break;
+    case KindLogErfc:
+      forwardM = std::make_unique<CurveLogErfc>();
+      break;
+    default:
+      kindM = KindIdentity;
+      forwardM = std::make_unique<CurveIdentity>();
+      break;
+  }
+}
+
+int ScoreNormalizer::readSpline(std::istream& inA) {
+  if (kindM != KindSpline) return ScoreCurveCannotRead;
+  auto forwardL = std::make_unique<CurveMCSpline>();
+  if (!forwardL->read(inA, true)) return ScoreCurveCannotRead;
+
+  // The inverse swaps the roles of x and y at every knot with a slope; knots of slope 0 (the
+  // flat start of a curve) have no inverse and are left out. A flat start is remembered as a
+  // floor instead: no mapped score inverts to a raw score below the end of the flat part.
+  const auto& knotsL = forwardL->knots();
+  std::vector<CurveMCSpline::Knot> inverseKnotsL;
+  for (const auto& k : knotsL) {
+    if (k.d != 0.0) inverseKnotsL.push_back({k.y, k.x, 1.0 / k.d});
+  }
+  bool floorL = false;
+  double floorValueL = 0.0;
+  if (knotsL.front().d == 0.0) {
+    floorL = true;
+    for (const auto& k : knotsL) {
+      if (k.y == knotsL.front().y) floorValueL = k.x;
+    }
+  }
+  // A curve without slope, or one that is not increasing wherever it has a slope, cannot be
+  // inverted: refusing it is better than answering with a silently wrong inverse.
+  auto inverseL = std::make_unique<CurveMCSpline>();
+  if (!inverseL->setKnots(std::move(inverseKnotsL))) return ScoreCurveCannotRead;
+
+  forwardM = std::move(forwardL);
+  inverseM = std::move(inverseL);
+  floorM = floorL;
+  floorValueM = floorValueL;
+  return ScoreCurveOk;
+}
+
+double ScoreNormalizer::normalize(double scoreA) const {
+  double v = forwardM->value(scoreA) * scaleM;
+  if (clampAtZeroM && v < 0.0) v = 0.0;
+  return v;
+}
+
+double ScoreNormalizer::denormalize(double scoreA) const {
+  double u = scoreA / scaleM;
+  if (clampAtZeroM && u < 0.0) u = 0.0;
+  double x = 0.0;
+  if (kindM == KindIdentity) {
+    x = u;
+  } else if (inverseM) {
+    x = inverseM->value(u);
+  } else {
+    throw std::logic_error("curve has no inverse");
+  }
+  if (floorM) x = std::max(floorValueM, x);
+  return x;
+}
+
+void ScoreNormalizer::setScale(float scaleA) {
+  scaleM = (scaleA < 0.5f || scaleA > 1.5f) ? 1.0f : scaleA;
+}
+
+}  // namespace qrscore

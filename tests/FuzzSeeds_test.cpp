@@ -1,0 +1,128 @@
+// The seed corpora of the record fuzz targets (fuzz/seeds/fuzz_<target>/): small valid records of
+// every kind. With QUARLEN_WRITE_SEEDS=1 the test writes them; otherwise it checks that the
+// committed seeds still read and write back byte for byte, which pins the stored formats.
+#include <sys/stat.h>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+#include <quarlen/IdRecordImp.h>
+#include <quarlen/TemplateBlock_Common.h>
+#include <quarlen/TemplateMetaDataFace.h>
+#include <quarlen/TemplateMetaDataFinger.h>
+#include <quarlen/TemplateMetaDataIris.h>
+
+#include "support/RecordBytes.h"
+#include "support/RecordFactory.h"
+
+namespace qridy {
+namespace {
+
+using testsupport::writeToString;
+
+using Seeds = std::map<std::string, std::string>;  // file name -> bytes
+
+// QUARLEN_TEST_DATA_DIR is <source>/tests/data, which need not exist.
+std::string seedDir() {
+  const std::string dataL = QUARLEN_TEST_DATA_DIR;
+  return dataL.substr(0, dataL.rfind("/tests/data")) + "/fuzz/seeds/";
+}
+
+class FuzzSeedsTest : public ::testing::Test {
+ protected:
+  static Seeds metadataSeeds() {
+    TemplateMetaDataFace faceL;
+    faceL.setImageWidth(640);
+    faceL.setImageHeight(480);
+    faceL.setQuality(0.5f);
+    TemplateMetaDataIris irisL;
+    irisL.setIrisValue1(3);
+    irisL.setQuality(71.0f);
+    std::string fingerV1L = writeToString(TemplateMetaDataFinger());
+    fingerV1L[4] = 1;
+    return {{"face.md", writeToString(faceL)},
+            {"iris.md", writeToString(irisL)},
+            {"finger.md", writeToString(TemplateMetaDataFinger())},
+            {"finger_v1.md", fingerV1L}};
+  }
+  static Seeds blockSeeds() {
+    const unsigned char galleryL[] = {1, 2, 3};
+    const unsigned char probeL[] = {10, 20, 30, 40};
+    const std::string metaL = writeToString(TemplateMetaDataFinger());
+    TemplateBlock_Common galleryOnlyL(AlgHgm);
+    galleryOnlyL.setData(nullptr, 0, galleryL, 3, false);
+    TemplateBlock_Common fullL(AlgL2f);
+    fullL.setData(probeL, 4, galleryL, 3, false);
+    fullL.setMetaData(reinterpret_cast<const unsigned char*>(metaL.data()), 22);
+    TemplateBlock_Common symmetricL(AlgHgmFloat);
+    symmetricL.setData(nullptr, 0, galleryL, 3, true);
+    return {{"gallery_only.tb", writeToString(galleryOnlyL)},
+            {"full.tb", writeToString(fullL)},
+            {"symmetric.tb", writeToString(symmetricL)}};
+  }
+  // count records of a kind built by makeA from a fixed random sequence.
+  template <typename Record>
+  static void addRandom(Seeds& seedsA, const char* prefixA, int countA, unsigned seedA,
+                        const std::function<Record*(std::mt19937&)>& makeA) {
+    std::mt19937 rngL(seedA);
+    for (int i = 0; i < countA; ++i) {
+      std::unique_ptr<Record> recordL(makeA(rngL));
+      seedsA[prefixA + std::to_string(i)] = writeToString(*recordL);
+    }
+  }
+  static std::map<std::string, Seeds> allSeeds() {
+    std::map<std::string, Seeds> seedsL;
+    seedsL["fuzz_metadata"] = metadataSeeds();
+    seedsL["fuzz_template_block"] = blockSeeds();
+    Seeds& templatesL = seedsL["fuzz_template"];
+    templatesL["empty.tp"] = writeToString(TemplateImp());
+    addRandom<TemplateImp>(templatesL, "random.tp", 4, 21, [](std::mt19937& rngA) {
+      return testsupport::randomTemplate(rngA, ModalityFingerprint, 16);
+    });
+    Seeds& bioL = seedsL["fuzz_bio_record"];
+    bioL["empty.br"] = writeToString(BioRecordImp(ModalityFingerprint, InstanceFingerRightThumb));
+    addRandom<BioRecordImp>(bioL, "random.br", 4, 22, [](std::mt19937& rngA) {
+      return testsupport::randomBioRecord(rngA, ModalityFace, InstanceFaceFrontal, 3, 16);
+    });
+    Seeds& idL = seedsL["fuzz_id_record"];
+    IdRecordImp emptyL;
+    emptyL.setIdRecordKey({7, 9});
+    idL["empty.qx"] = writeToString(emptyL);
+    addRandom<IdRecordImp>(idL, "random.qx", 6, 23, [](std::mt19937& rngA) {
+      return testsupport::randomIdRecord(rngA, 3, 2, 16);
+    });
+    return seedsL;
+  }
+  static std::string readFile(const std::string& pathA) {
+    std::ifstream isL(pathA, std::ios::binary);
+    std::ostringstream osL;
+    osL << isL.rdbuf();
+    return osL.str();
+  }
+};
+
+TEST_F(FuzzSeedsTest, CommittedSeedsAreTheCurrentRecords) {
+  const char* writeL = std::getenv("QUARLEN_WRITE_SEEDS");
+  const bool writingL = writeL != nullptr && std::string(writeL) == "1";
+  for (const auto& targetL : allSeeds()) {
+    const std::string dirL = seedDir() + targetL.first;
+    if (writingL) ::mkdir(dirL.c_str(), 0755);
+    for (const auto& seedL : targetL.second) {
+      const std::string pathL = dirL + "/" + seedL.first;
+      if (writingL) {
+        std::ofstream(pathL, std::ios::binary) << seedL.second;
+      } else {
+        EXPECT_EQ(testsupport::hex(readFile(pathL)), testsupport::hex(seedL.second)) << pathL;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace qridy

@@ -1,0 +1,9 @@
+# The kill test: child processes write batches to a gallery and are killed with SIGKILL at random
+# moments; after each kill the gallery must open with exactly the acknowledged records.
+# QUARLEN_KILL_POINTS sets the number of kills (default 200), QUARLEN_KILL_SEED the random seed.
+add_executable(gallery_kill_test
+  ${CMAKE_CURRENT_SOURCE_DIR}/gallery_kill/gallery_kill_test.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/support/GalleryFiles.cpp)
+target_include_directories(gallery_kill_test PRIVATE ${PROJECT_SOURCE_DIR}/src ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(gallery_kill_test PRIVATE quarlen_internal GTest::gtest GTest::gtest_main)
+gtest_discover_tests(gallery_kill_test DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600)

@@ -1,0 +1,253 @@
+// Child processes add batches of records to a gallery and remove some, and are killed with
+// SIGKILL at random moments. The child reports through a pipe what it begins and what is
+// acknowledged. After every kill the gallery must open, pass its consistency checks, and hold
+// exactly the acknowledged records, plus the batch in flight either complete or absent (a removal
+// in flight either done or not).
+//
+// QUARLEN_KILL_POINTS: number of kills (default 200); QUARLEN_KILL_SEED: the random seed (printed
+// at the start, so that a failing run can be repeated).
+
+#include <quarlen/MultipassFileIO.h>
+
+#include <gtest/gtest.h>
+
+#include <qrlcore/Notification.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "support/Environment.h"
+#include "support/GalleryFiles.h"
+
+namespace {
+
+using quarlen_test::TempDir;
+
+const std::vector<unsigned int> kSizes{256, 1024};
+const char* const kName = "k";
+constexpr int kPointsPerGallery = 25;
+
+unsigned long envNumber(const char* nameA, unsigned long defaultA) {
+  const char* valueL = std::getenv(nameA);
+  if (valueL == nullptr || *valueL == '\0') return defaultA;
+  return std::strtoul(valueL, nullptr, 10);
+}
+
+void say(int fdA, const std::string& lineA) {
+  // One write of less than PIPE_BUF bytes: the parent receives whole lines.
+  const ssize_t rcL = ::write(fdA, lineA.data(), lineA.size());
+  (void)rcL;
+}
+
+// The child: opens the gallery and changes it until it is killed.
+[[noreturn]] void runChild(const std::string& baseA, std::uint64_t nextA, unsigned seedA,
+                           bool syncA, int fdA) {
+  kxntc::setSink([](kxntc::Level, const std::string&) {});
+  std::mt19937 rngL(seedA);
+  quarlen_test::MetadataPool poolL;
+  try {
+    qridy::MultipassFileIO filesL(baseA, 0, kName, kSizes);
+    filesL.setSyncToDisk(syncA);
+    filesL.setFileLimit(64);
+    filesL.readIdRecKeyToBlobOffsetMap(kName);  // opens, undoing an interrupted change
+    say(fdA, "O\n");
+    for (;;) {
+      const auto& indexL = filesL.getIdRecKeyToBlobOffsetMap();
+      if (!indexL.empty() && rngL() % 4 == 0) {
+        const qridy::IdRecordKey keyL = indexL[rngL() % indexL.size()].key;
+        say(fdA, "C " + std::to_string(keyL.transactionId) + "\n");
+        say(fdA, filesL.clear(keyL) ? "D\n" : "F\n");
+        continue;
+      }
+      const unsigned countL = 1 + rngL() % 40;
+      filesL.setWriteCacheSize(countL);
+      say(fdA, "B " + std::to_string(nextA) + " " + std::to_string(countL) + "\n");
+      bool okL = true;
+      for (unsigned i = 0; i < countL; ++i, ++nextA) {
+        const std::uint64_t pL = quarlen_test::personOfTransaction(nextA);
+        const unsigned sizeL = quarlen_test::blobSizeFor(pL, nextA, 1024);
+        const auto blobL = quarlen_test::blobFor(pL, nextA, sizeL);
+        okL = filesL.add(poolL.get(pL, nextA), blobL.data(), sizeL);
+      }
+      say(fdA, okL ? "A\n" : "F\n");
+    }
+  } catch (const std::exception& eL) {
+    say(fdA, std::string("E ") + eL.what() + "\n");
+  }
+  ::_exit(1);
+}
+
+struct Events {
+  bool opened = false;
+  bool failed = false;
+  std::string error;
+  std::vector<std::uint64_t> acknowledgedAdds;
+  std::vector<std::uint64_t> acknowledgedRemovals;
+  // The change in flight when the child died.
+  enum { None, Batch, Removal } inFlight = None;
+  std::uint64_t first = 0;
+  std::uint64_t count = 0;
+  std::uint64_t nextTransaction = 0;
+};
+
+Events parse(const std::string& textA, std::uint64_t nextA) {
+  Events eL;
+  eL.nextTransaction = nextA;
+  std::istringstream isL(textA);
+  std::string lineL;
+  while (std::getline(isL, lineL)) {
+    if (isL.eof()) break;  // a line without its end (cannot happen with single writes)
+    std::istringstream wL(lineL);
+    std::string tagL;
+    wL >> tagL;
+    if (tagL == "O") {
+      eL.opened = true;
+    } else if (tagL == "B") {
+      eL.inFlight = Events::Batch;
+      wL >> eL.first >> eL.count;
+      eL.nextTransaction = eL.first + eL.count;
+    } else if (tagL == "C") {
+      eL.inFlight = Events::Removal;
+      wL >> eL.first;
+      eL.count = 1;
+    } else if (tagL == "A") {
+      for (std::uint64_t t = eL.first; t < eL.first + eL.count; ++t) {
+        eL.acknowledgedAdds.push_back(t);
+      }
+      eL.inFlight = Events::None;
+    } else if (tagL == "D") {
+      eL.acknowledgedRemovals.push_back(eL.first);
+      eL.inFlight = Events::None;
+    } else if (tagL == "F") {
+      eL.failed = true;
+    } else if (tagL == "E") {
+      eL.failed = true;
+      eL.error = lineL;
+    }
+  }
+  return eL;
+}
+
+std::uint32_t journalState(const std::string& pathA) {
+  std::ifstream inL(pathA, std::ios::binary);
+  unsigned char bL[12] = {};
+  inL.read(reinterpret_cast<char*>(bL), sizeof bL);
+  return bL[8] | (bL[9] << 8) | (bL[10] << 16) | (static_cast<std::uint32_t>(bL[11]) << 24);
+}
+
+TEST(GalleryKillTest, KilledWritersNeverLoseAcknowledgedRecordsNorLeaveHalfBatches) {
+  const unsigned long pointsL = envNumber("QUARLEN_KILL_POINTS", 200);
+  const unsigned long seedL =
+      envNumber("QUARLEN_KILL_SEED",
+                static_cast<unsigned long>(
+                    std::chrono::steady_clock::now().time_since_epoch().count() & 0x7FFFFFFF));
+  std::printf("kill points %lu, seed %lu\n", pointsL, seedL);
+  std::mt19937 rngL(static_cast<unsigned>(seedL));
+  kxntc::setSink([](kxntc::Level, const std::string&) {});
+
+  std::unique_ptr<TempDir> dirL;
+  std::set<std::uint64_t> modelL;
+  std::uint64_t nextL = 0;
+  unsigned long batchesL = 0, removalsL = 0, inFlightL = 0, inFlightPresentL = 0,
+                journalActiveL = 0, beforeOpenL = 0, syncedL = 0;
+  std::size_t largestL = 0;
+  for (unsigned long k = 0; k < pointsL; ++k) {
+    if (k % kPointsPerGallery == 0) {
+      dirL = std::make_unique<TempDir>();
+      qridy::MultipassFileIO createL(dirL->path(), 0, kName, kSizes);
+      createL.create(0, 0);
+      modelL.clear();
+    }
+    const std::string galleryL = dirL->path() + "/" + kName;
+    int fdsL[2];
+    ASSERT_EQ(::pipe(fdsL), 0);
+    const bool syncL = rngL() % 10 == 0;
+    const unsigned childSeedL = static_cast<unsigned>(rngL());
+    const pid_t pidL = ::fork();
+    ASSERT_GE(pidL, 0);
+    if (pidL == 0) {
+      ::close(fdsL[0]);
+      runChild(dirL->path(), nextL, childSeedL, syncL, fdsL[1]);
+    }
+    ::close(fdsL[1]);
+    // Mostly while the child changes the gallery, timed from its report that it is open; now
+    // and then during the opening (and the undo it may do).
+    std::string textL;
+    char bufferL[4096];
+    if (rngL() % 8 == 0) {
+      ::usleep(rngL() % 3000);
+    } else {
+      while (textL.find("O\n") == std::string::npos && textL.find("E ") == std::string::npos) {
+        const ssize_t nL = ::read(fdsL[0], bufferL, sizeof bufferL);
+        if (nL <= 0) break;
+        textL.append(bufferL, static_cast<std::size_t>(nL));
+      }
+      ::usleep(rngL() % (syncL ? 60000 : 20000));
+    }
+    ::kill(pidL, SIGKILL);
+    int statusL = 0;
+    ::waitpid(pidL, &statusL, 0);
+    for (ssize_t nL; (nL = ::read(fdsL[0], bufferL, sizeof bufferL)) > 0;)
+      textL.append(bufferL, nL);
+    ::close(fdsL[0]);
+
+    const Events eventsL = parse(textL, nextL);
+    ASSERT_FALSE(eventsL.failed) << "kill " << k << ": " << eventsL.error;
+    ASSERT_TRUE(WIFSIGNALED(statusL)) << "kill " << k << ": the child ended by itself";
+    syncedL += syncL;
+    beforeOpenL += !eventsL.opened;
+    batchesL += eventsL.acknowledgedAdds.empty() ? 0 : 1;
+    removalsL += eventsL.acknowledgedRemovals.size();
+    if (journalState(galleryL + "/" + kName + ".journal") != 0) ++journalActiveL;
+    for (std::uint64_t t : eventsL.acknowledgedAdds) modelL.insert(t);
+    for (std::uint64_t t : eventsL.acknowledgedRemovals) modelL.erase(t);
+    nextL = eventsL.nextTransaction;
+
+    const quarlen_test::GalleryState stateL =
+        quarlen_test::inspectGallery(dirL->path(), kName, kSizes, true);
+    ASSERT_TRUE(stateL.opened) << "kill " << k << ": "
+                               << (stateL.problems.empty() ? "" : stateL.problems[0]);
+    ASSERT_TRUE(stateL.statusValid) << "kill " << k << "\n" << stateL.report;
+    ASSERT_TRUE(stateL.intensiveValid) << "kill " << k << "\n" << stateL.report;
+    ASSERT_TRUE(stateL.problems.empty()) << "kill " << k << ": " << stateL.problems[0];
+    std::set<std::uint64_t> foundL;
+    for (const auto& entryL : stateL.blobSizes) foundL.insert(entryL.first);
+
+    std::set<std::uint64_t> withL = modelL;
+    if (eventsL.inFlight == Events::Batch) {
+      for (std::uint64_t t = eventsL.first; t < eventsL.first + eventsL.count; ++t) withL.insert(t);
+    } else if (eventsL.inFlight == Events::Removal) {
+      withL.erase(eventsL.first);
+    }
+    if (eventsL.inFlight != Events::None) {
+      ++inFlightL;
+      if (foundL == withL && withL != modelL) ++inFlightPresentL;
+    }
+    ASSERT_TRUE(foundL == modelL || foundL == withL)
+        << "kill " << k << ": found " << foundL.size() << " records, acknowledged " << modelL.size()
+        << ", with the change in flight " << withL.size() << "\n"
+        << textL;
+    modelL = foundL;
+    largestL = std::max(largestL, modelL.size());
+  }
+  std::printf(
+      "kills %lu (%lu before the gallery was open, %lu with sync); children with acknowledged "
+      "batches %lu; acknowledged removals %lu; changes in flight %lu (%lu found complete, the "
+      "rest absent); journal active at the kill %lu; largest gallery %zu records\n",
+      pointsL, beforeOpenL, syncedL, batchesL, removalsL, inFlightL, inFlightPresentL,
+      journalActiveL, largestL);
+}
+
+}  // namespace

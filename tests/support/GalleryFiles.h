@@ -1,0 +1,54 @@
+#pragma once
+
+// Helpers for tests of the gallery files: deterministic blobs that can be checked after reading
+// them back, owners of metadata entries, and a full consistency check of a gallery directory.
+
+#include <quarlen/IdentityMetadata.h>
+#include <quarlen/MultipassFileIO.h>
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace quarlen_test {
+
+// The blob of an identity: sizeA bytes derived from the key (the first 16 bytes are the key),
+// so that every stored blob can be recognised and checked.
+std::vector<unsigned char> blobFor(std::uint64_t personIdA, std::uint64_t transactionIdA,
+                                   unsigned int sizeA);
+// The size of the blob of an identity when sizes vary between 16 and maxSizeA bytes.
+unsigned int blobSizeFor(std::uint64_t personIdA, std::uint64_t transactionIdA,
+                         unsigned int maxSizeA);
+
+// Owns metadata entries with stable addresses (add() keeps pointers to them).
+class MetadataPool {
+ public:
+  const qridy::IdentityMetadata& get(std::uint64_t personIdA, std::uint64_t transactionIdA);
+
+ private:
+  std::deque<qridy::IdentityMetadata> entriesM;
+};
+
+// What a gallery directory holds, read through a fresh MultipassFileIO.
+struct GalleryState {
+  bool opened = false;
+  bool statusValid = false;     // checkStatusFast
+  bool intensiveValid = false;  // checkStatusIntensive
+  std::string report;
+  std::map<std::uint64_t, unsigned int> blobSizes;  // transactionId -> blob size found
+  std::vector<std::string> problems;                // unreadable or wrong blobs
+};
+
+// Opens the gallery <baseA>/<nameA> with sizesA, reads its index and every blob, and checks
+// each blob against blobFor (blob sizes chosen by blobSizeFor with the largest size when
+// variableSizesA, else the largest size). Keys are (transactionId % 1000, transactionId).
+GalleryState inspectGallery(const std::string& baseA, const std::string& nameA,
+                            const std::vector<unsigned int>& sizesA, bool variableSizesA);
+
+inline std::uint64_t personOfTransaction(std::uint64_t transactionIdA) {
+  return transactionIdA % 1000;
+}
+
+}  // namespace quarlen_test
