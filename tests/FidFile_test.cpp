@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -88,6 +89,22 @@ TEST(FidChecksumTest, RecordChecksumAndTheTwoZeros) {
   EXPECT_TRUE(fid::fileChecksumsEqual(fid::subtractRecordChecksum(sumL, 0x0005'0003u), 0));
   // End-around carry.
   EXPECT_EQ(fid::addRecordChecksum(0xFFF0, 0x0000'0020u), 0x0011);
+}
+
+TEST(FidChecksumTest, LanesGiveTheValueOfTheDefinition) {
+  std::mt19937 rngL(3);
+  Bytes bL(5000);
+  for (auto& cL : bL) cL = static_cast<unsigned char>(rngL());
+  for (std::size_t sizeL : {0, 1, 7, 8, 9, 15, 16, 17, 64, 1000, 4096, 4999, 5000}) {
+    for (std::uint32_t startL : {0u, 1u, 0xDEADBEEFu}) {
+      EXPECT_EQ(fid::recordChecksum(bL.data(), sizeL, startL),
+                fid::recordChecksumReference(bL.data(), sizeL, startL))
+          << sizeL << " " << startL;
+    }
+  }
+  // Chained over pieces, as over the whole.
+  EXPECT_EQ(fid::recordChecksum(bL.data() + 13, 987, fid::recordChecksum(bL.data(), 13)),
+            fid::recordChecksumReference(bL.data(), 1000));
 }
 
 TEST_F(FidFileTest, FreshPartHeaderGoldenBytes) {
