@@ -13,6 +13,7 @@
 #include <benchmark/benchmark.h>
 
 #include <qrlcore/Notification.h>
+#include <qrlcore/QuarlenInformation.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -163,10 +164,18 @@ void BM_RandomRead(benchmark::State& stateA) {
 BENCHMARK(BM_RandomRead)->UseRealTime()->MinTime(2.0);
 
 // Opening the gallery with a fresh object, reading its index and then every blob, in key order
-// (arg 0) or in file order (arg 1).
+// (arg 0), in file order (arg 1), or in file order with a read-ahead buffer of 1 MiB per part
+// (arg 2, configuration key "cacheBufferSize").
 void BM_ReadWholeGallery(benchmark::State& stateA) {
   bigGallery().close();
   const bool fileOrderL = stateA.range(0) != 0;
+  if (stateA.range(0) == 2) {
+    const std::string iniL = benchDir() + "/readahead.ini";
+    std::FILE* fL = std::fopen(iniL.c_str(), "w");
+    std::fputs("[FID_DATA_CACHING]\ncacheBufferSize = 1048576\n", fL);
+    std::fclose(fL);
+    kxutl::QuarlenInformation::setConfigFile(iniL);
+  }
   std::uint64_t countL = 0;
   for (auto _ : stateA) {
     qridy::MultipassFileIO filesL(benchDir(), 0, "big", {kBlobSize});
@@ -183,12 +192,14 @@ void BM_ReadWholeGallery(benchmark::State& stateA) {
     }
     countL += entriesL.size();
   }
+  kxutl::QuarlenInformation::setConfigFile("");
   stateA.SetItemsProcessed(static_cast<std::int64_t>(countL));
   stateA.SetBytesProcessed(static_cast<std::int64_t>(countL * kBlobSize));
 }
 BENCHMARK(BM_ReadWholeGallery)
     ->Arg(0)
     ->Arg(1)
+    ->Arg(2)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->MinTime(3.0);
