@@ -395,6 +395,85 @@ bool FidFile::applyAdd(const FidAddStep& stepA, const void* dataA, std::uint32_t
   return true;
 }
 
+bool FidFile::applyBatch(const std::vector<FidAddStep>& stepsA,
+                         const std::vector<const unsigned char*>& dataA,
+                         std::vector<std::uint32_t>& checksumsA) {
+  if (!mutable_() || stepsA.size() != dataA.size()) return false;
+  const std::uint32_t dataSizeL = dataSize();
+  const std::uint32_t sizeL = headerM.recordSize;
+  // The header after all steps, checking that each step is the next one.
+  FidHeader afterL = headerM;
+  std::vector<std::uint32_t> checksumsL;
+  checksumsL.reserve(stepsA.size());
+  std::uint32_t freshL = 0;  // records of the batch beyond the capacity on disk
+  for (std::size_t i = 0; i < stepsA.size(); ++i) {
+    const FidAddStep& stepL = stepsA[i];
+    if (afterL.full != 0) return false;
+    const bool growsL = afterL.firstFree == kNoRecord || afterL.firstFree >= afterL.capacity;
+    if (growsL != stepL.grows) return false;
+    if (growsL) {
+      if (stepL.slot != afterL.capacity || stepL.newCapacity <= afterL.capacity ||
+          stepL.newCapacity > recordLimitM) {
+        return false;
+      }
+      afterL.free += stepL.newCapacity - afterL.capacity;
+      afterL.capacity = stepL.newCapacity;
+    } else if (stepL.slot != afterL.firstFree) {
+      return false;
+    }
+    // Records beyond the capacity on disk are taken in order, from its end on.
+    if (stepL.slot >= headerM.capacity) {
+      if (stepL.slot != headerM.capacity + freshL) return false;
+      ++freshL;
+    }
+    checksumsL.push_back(fid::recordChecksum(dataA[i], dataSizeL));
+    afterL.checksum =
+        fid::addRecordChecksum(static_cast<std::uint16_t>(afterL.checksum), checksumsL.back());
+    afterL.free -= 1;
+    afterL.used += 1;
+    afterL.firstFree = stepL.nextFree;
+    if (afterL.firstFree >= recordLimitM) afterL.full = 1;
+  }
+  afterL.pending = 0;
+
+  brokenM = true;
+  // The records, in runs of consecutive slots of up to about 1 MiB.
+  const std::size_t perRunL = std::max<std::size_t>(1, (1u << 20) / sizeL);
+  std::vector<unsigned char> runL;
+  for (std::size_t i = 0; i < stepsA.size();) {
+    std::size_t endL = i + 1;
+    while (endL < stepsA.size() && endL - i < perRunL &&
+           stepsA[endL].slot == stepsA[endL - 1].slot + 1) {
+      ++endL;
+    }
+    runL.resize((endL - i) * static_cast<std::size_t>(sizeL));
+    for (std::size_t k = i; k < endL; ++k) {
+      unsigned char* recL = runL.data() + (k - i) * static_cast<std::size_t>(sizeL);
+      coding::encodeFixed32(recL, kUsed);
+      coding::encodeFixed32(recL + 4, checksumsL[k]);
+      std::memcpy(recL + kRecordHeaderSize, dataA[k], dataSizeL);
+    }
+    if (!writeAt(recordOffset(stepsA[i].slot), runL.data(), runL.size())) return false;
+    i = endL;
+  }
+  // The rest of the grown region holds free records.
+  const std::uint32_t zeroFromL = headerM.capacity + freshL;
+  if (afterL.capacity > zeroFromL &&
+      !writeZeros(recordOffset(zeroFromL),
+                  static_cast<std::uint64_t>(afterL.capacity - zeroFromL) * sizeL)) {
+    return false;
+  }
+  const FidHeader beforeL = headerM;
+  headerM = afterL;
+  if (!writeHeaderRange(0, FidHeader::kSize)) {
+    headerM = beforeL;
+    return false;
+  }
+  brokenM = false;
+  checksumsA = std::move(checksumsL);
+  return true;
+}
+
 // --- removing and rewriting -----------------------------------------------------------------
 
 bool FidFile::remove(std::uint32_t slotA) {

@@ -132,6 +132,15 @@ class FidFile {
                const std::unordered_set<std::uint32_t>& plannedA);
   // Carries out a planned step; it must be the next one for the current state.
   bool applyAdd(const FidAddStep& stepA, const void* dataA, std::uint32_t& checksumA);
+  // Carries out planned steps in one go, for a caller that keeps the before-images of the part
+  // header and of the records' headers (an undo journal), which then takes the place of the
+  // pending-operation word: the records are written in runs of consecutive records, the rest of
+  // a grown region as zeros, and the header once at the end, each write flushed. The bytes on
+  // disk afterwards are those of the same steps applied one by one. checksumsA receives the
+  // record checksums.
+  bool applyBatch(const std::vector<FidAddStep>& stepsA,
+                  const std::vector<const unsigned char*>& dataA,
+                  std::vector<std::uint32_t>& checksumsA);
 
   // Removes a used record: it joins the free list as the first free record.
   bool remove(std::uint32_t slotA);

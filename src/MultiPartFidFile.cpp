@@ -2,6 +2,7 @@
 
 #include <quarlen/FileManager.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 #include <unordered_set>
@@ -174,6 +175,30 @@ bool MultiPartFidFile::applyPlanned(const PlannedAdd& plannedA, const void* data
   if (partsM.empty() || plannedA.part > partsM.size()) return false;
   if (plannedA.part == partsM.size() && !addPart()) return false;
   return partsM[plannedA.part]->applyAdd(plannedA.step, dataA, checksumA);
+}
+
+bool MultiPartFidFile::applyPlannedBatch(const std::vector<PlannedAdd>& planA,
+                                         const std::vector<const unsigned char*>& dataA,
+                                         std::vector<std::uint32_t>& checksumsA) {
+  if (partsM.empty() || planA.size() != dataA.size()) return false;
+  checksumsA.assign(planA.size(), 0);
+  // A plan visits the parts in ascending order, each in one stretch.
+  for (std::size_t i = 0; i < planA.size();) {
+    const std::uint32_t partL = planA[i].part;
+    std::size_t endL = i;
+    std::vector<FidAddStep> stepsL;
+    std::vector<const unsigned char*> bytesL;
+    for (; endL < planA.size() && planA[endL].part == partL; ++endL) {
+      stepsL.push_back(planA[endL].step);
+      bytesL.push_back(dataA[endL]);
+    }
+    if (partL > partsM.size() || (partL == partsM.size() && !addPart())) return false;
+    std::vector<std::uint32_t> sumsL;
+    if (!partsM[partL]->applyBatch(stepsL, bytesL, sumsL)) return false;
+    std::copy(sumsL.begin(), sumsL.end(), checksumsA.begin() + static_cast<std::ptrdiff_t>(i));
+    i = endL;
+  }
+  return true;
 }
 
 bool MultiPartFidFile::remove(std::uint32_t positionA) {

@@ -70,6 +70,11 @@ class MultiPartFidFile {
   bool planAdds(std::size_t countA, std::vector<PlannedAdd>& plannedA);
   // Applies the next planned add (creating its part when it is the next new one).
   bool applyPlanned(const PlannedAdd& plannedA, const void* dataA, std::uint32_t& checksumA);
+  // Applies a whole plan part by part with FidFile::applyBatch (for callers that journal the
+  // before-images of the plan). checksumsA receives the record checksums in plan order.
+  bool applyPlannedBatch(const std::vector<PlannedAdd>& planA,
+                         const std::vector<const unsigned char*>& dataA,
+                         std::vector<std::uint32_t>& checksumsA);
 
   // Sum of the parts' stored file checksums, and of their recomputed ones.
   std::uint16_t storedChecksum() const;

@@ -458,38 +458,49 @@ bool MultipassFileIO::writeCacheToDisk() {
     return false;
   }
 
+  // The blobs, file by file; each file's records in runs, its part headers written once.
   std::vector<IdRecKeyToBlobOffset> newL(countL);
-  std::vector<std::size_t> nextL(dataFilesM.size(), 0);
-  for (std::size_t i = 0; i < countL; ++i) {
-    FidFileStruct& fileL = dataFilesM[fileOfL[i]];
-    const MultiPartFidFile::PlannedAdd& addL = dataPlansL[fileOfL[i]][nextL[fileOfL[i]]++];
-    std::uint32_t checksumL = 0;
-    if (!fileL.file->applyPlanned(addL, cacheBytesM.data() + i * maxDataSizeM, checksumL)) {
-      notifyError("writeCacheToDisk - Add failed for FID file " + fileL.fileName);
+  std::vector<std::vector<std::size_t>> blobsOfFileL(dataFilesM.size());
+  for (std::size_t i = 0; i < countL; ++i) blobsOfFileL[fileOfL[i]].push_back(i);
+  for (std::size_t f = 0; f < dataFilesM.size(); ++f) {
+    if (blobsOfFileL[f].empty()) continue;
+    std::vector<const unsigned char*> bytesL;
+    for (std::size_t i : blobsOfFileL[f]) bytesL.push_back(cacheBytesM.data() + i * maxDataSizeM);
+    std::vector<std::uint32_t> checksumsL;
+    if (!dataFilesM[f].file->applyPlannedBatch(dataPlansL[f], bytesL, checksumsL)) {
+      notifyError("writeCacheToDisk - Add failed for FID file " + dataFilesM[f].fileName);
       return rollBack(batchL, "writeCacheToDisk");
     }
-    newL[i].key = cacheM[i].key;
-    newL[i].metadata = cacheM[i].metadata;
-    newL[i].dataFileIndex = static_cast<unsigned char>(fileOfL[i]);
-    newL[i].dataPosition = addL.position;
-    newL[i].recordChecksum = checksumL;
+    for (std::size_t k = 0; k < blobsOfFileL[f].size(); ++k) {
+      IdRecKeyToBlobOffset& entryL = newL[blobsOfFileL[f][k]];
+      entryL.key = cacheM[blobsOfFileL[f][k]].key;
+      entryL.metadata = cacheM[blobsOfFileL[f][k]].metadata;
+      entryL.dataFileIndex = static_cast<unsigned char>(f);
+      entryL.dataPosition = dataPlansL[f][k].position;
+      entryL.recordChecksum = checksumsL[k];
+    }
   }
+  // Then their index records.
+  std::vector<unsigned char> recordsL(countL * kIndexDataSize);
+  std::vector<const unsigned char*> recordPtrsL(countL);
   for (std::size_t i = 0; i < countL; ++i) {
-    unsigned char recordL[kIndexDataSize];
+    unsigned char* recordL = recordsL.data() + i * kIndexDataSize;
     encodeIndexRecord(recordL, newL[i].key, newL[i].dataFileIndex, newL[i].dataPosition,
                       newL[i].recordChecksum);
-    std::uint32_t checksumL = 0;
-    if (!indexFileM.file->applyPlanned(indexPlanL[i], recordL, checksumL)) {
-      std::ostringstream osL;
-      osL << "writeCacheToDisk - Add failed for ID FID file " << indexFileM.fileName
-          << "\n   Person id " << newL[i].key.personId << "\n   Transaction id "
-          << newL[i].key.transactionId << "\n   data FID file index "
-          << static_cast<unsigned>(newL[i].dataFileIndex) << "\n   data FID file entry position "
-          << newL[i].dataPosition;
-      notifyError(osL.str());
-      return rollBack(batchL, "writeCacheToDisk");
-    }
+    recordPtrsL[i] = recordL;
     newL[i].indexPosition = indexPlanL[i].position;
+  }
+  std::vector<std::uint32_t> indexChecksumsL;
+  if (!indexFileM.file->applyPlannedBatch(indexPlanL, recordPtrsL, indexChecksumsL)) {
+    // The batch's records are written together; the first one stands for them.
+    std::ostringstream osL;
+    osL << "writeCacheToDisk - Add failed for ID FID file " << indexFileM.fileName
+        << "\n   Person id " << newL[0].key.personId << "\n   Transaction id "
+        << newL[0].key.transactionId << "\n   data FID file index "
+        << static_cast<unsigned>(newL[0].dataFileIndex) << "\n   data FID file entry position "
+        << newL[0].dataPosition;
+    notifyError(osL.str());
+    return rollBack(batchL, "writeCacheToDisk");
   }
   if (!finishChange(batchL)) {
     notifyError("writeCacheToDisk - Add failed for FID file " + journalM->path());

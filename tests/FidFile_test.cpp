@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -88,6 +89,22 @@ TEST(FidChecksumTest, RecordChecksumAndTheTwoZeros) {
   EXPECT_TRUE(fid::fileChecksumsEqual(fid::subtractRecordChecksum(sumL, 0x0005'0003u), 0));
   // End-around carry.
   EXPECT_EQ(fid::addRecordChecksum(0xFFF0, 0x0000'0020u), 0x0011);
+}
+
+TEST(FidChecksumTest, LanesGiveTheValueOfTheDefinition) {
+  std::mt19937 rngL(3);
+  Bytes bL(5000);
+  for (auto& cL : bL) cL = static_cast<unsigned char>(rngL());
+  for (std::size_t sizeL : {0, 1, 7, 8, 9, 15, 16, 17, 64, 1000, 4096, 4999, 5000}) {
+    for (std::uint32_t startL : {0u, 1u, 0xDEADBEEFu}) {
+      EXPECT_EQ(fid::recordChecksum(bL.data(), sizeL, startL),
+                fid::recordChecksumReference(bL.data(), sizeL, startL))
+          << sizeL << " " << startL;
+    }
+  }
+  // Chained over pieces, as over the whole.
+  EXPECT_EQ(fid::recordChecksum(bL.data() + 13, 987, fid::recordChecksum(bL.data(), 13)),
+            fid::recordChecksumReference(bL.data(), 1000));
 }
 
 TEST_F(FidFileTest, FreshPartHeaderGoldenBytes) {
@@ -405,6 +422,57 @@ TEST_F(FidFileTest, FailedWriteLeavesThePartUnchangeableUntilReopened) {
   ASSERT_TRUE(fL.computeChecksum(sumL, usedL));
   EXPECT_TRUE(fid::fileChecksumsEqual(sumL, fL.header().checksum));
   EXPECT_NE(fL.add(record(16, 5).data(), checksumL), FidFile::kNoRecord);
+}
+
+}  // namespace
+}  // namespace qridy
+
+namespace qridy {
+namespace {
+
+TEST_F(FidFileTest, BatchOfStepsLeavesTheBytesOfSingleAdds) {
+  // Two equal parts with a free list, and a plan that reuses it and then grows twice.
+  const std::string otherL = path("other.fid");
+  makePart(6, 4);
+  {
+    FidFile fL(path(), 0);
+    ASSERT_TRUE(fL.open());
+    ASSERT_TRUE(fL.remove(4));
+    ASSERT_TRUE(fL.remove(1));
+  }
+  std::filesystem::copy_file(path(), otherL);
+  FidFile singleL(path(), 0);
+  FidFile batchL(otherL, 0);
+  ASSERT_TRUE(singleL.open());
+  ASSERT_TRUE(batchL.open());
+  FidAllocState stateL = batchL.allocState();
+  std::unordered_set<std::uint32_t> plannedL;
+  std::vector<FidAddStep> stepsL;
+  std::vector<Bytes> recordsL;
+  std::vector<const unsigned char*> dataL;
+  for (int i = 0; i < 9; ++i) {
+    FidAddStep stepL;
+    ASSERT_TRUE(batchL.planAdd(stateL, stepL, plannedL));
+    plannedL.insert(stepL.slot);
+    stepsL.push_back(stepL);
+    recordsL.push_back(record(16, static_cast<unsigned char>(0x30 + i)));
+  }
+  for (const Bytes& rL : recordsL) dataL.push_back(rL.data());
+  std::vector<std::uint32_t> checksumsL;
+  ASSERT_TRUE(batchL.applyBatch(stepsL, dataL, checksumsL));
+  for (std::size_t i = 0; i < stepsL.size(); ++i) {
+    std::uint32_t checksumL = 0;
+    ASSERT_TRUE(singleL.applyAdd(stepsL[i], dataL[i], checksumL));
+    EXPECT_EQ(checksumL, checksumsL[i]);
+  }
+  singleL.close();
+  batchL.close();
+  EXPECT_EQ(readRaw(path()), readRaw(otherL));
+  EXPECT_EQ(readRaw(otherL).size(), 88u + 16 * 24);  // grown twice by 4
+  // A step that does not follow the part's state is refused before anything is written.
+  ASSERT_TRUE(batchL.open());
+  EXPECT_FALSE(batchL.applyBatch({stepsL[0]}, {dataL[0]}, checksumsL));
+  EXPECT_EQ(readRaw(path()), readRaw(otherL));
 }
 
 }  // namespace
