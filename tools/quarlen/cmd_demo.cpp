@@ -360,8 +360,8 @@ int identificationDemo(const DemoOptions& optionsA) {
   const std::vector<Probe> probesL = writePopulation(optionsA, fileL);
   const auto fileBytesL = std::filesystem::file_size(fileL);
   std::cout << "  wrote " << optionsA.identities << " identity records (" << fileBytesL / 1000000
-            << " MB) to " << fileL << " in " << std::setprecision(3) << secondsSince(startL)
-            << " s\n";
+            << " MB) in " << std::setprecision(3) << secondsSince(startL) << " s"
+            << (optionsA.keepFiles ? " to " + fileL : std::string()) << "\n";
 
   startL = Clock::now();
   StageMemory faceL(kFaceFloats * 4, optionsA.identities);
