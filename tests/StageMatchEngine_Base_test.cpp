@@ -1,10 +1,17 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <memory>
+#include <random>
 #include <typeinfo>
 #include <vector>
 
+#include <qrlface/FaceHGM.h>
+#include <qrlface/LFAEngine.h>
+#include <qrlface/STAEngine.h>
 #include <quarlen/StageMatchEngine_Base.h>
 #include <quarlen/TemplateBlock_Common.h>
 
@@ -212,6 +219,74 @@ TEST_F(StageMatchEngineBaseTest, VerifyScoresOnePairAndReleasesTheProbe) {
   bL[31] = 0x0E;  // one bit of 256 differs
   EXPECT_EQ(engineL->verify(aL.data(), 32, bL.data(), 32), 255.0f / 256.0f);
   EXPECT_EQ(engineL->probeData(), nullptr);
+}
+
+TEST_F(StageMatchEngineBaseTest, WritesFuzzSeedsOnRequest) {
+  const char* requestL = std::getenv("QUARLEN_WRITE_SEEDS");
+  if (requestL == nullptr || std::string(requestL) != "1") GTEST_SKIP() << "seeds not requested";
+  const std::string dataDirL = QUARLEN_TEST_DATA_DIR;  // <source>/tests/data
+  const std::string dirL =
+      dataDirL.substr(0, dataDirL.rfind("/tests/data")) + "/fuzz/seeds/fuzz_match_engines/";
+  // The order of the fuzz target's engine list; a seed is: index, probe length, probe, gallery.
+  const Algorithm codesL[] = {
+      AlgHgm,           AlgSta,        AlgVfa,    AlgLfa,        AlgLfaIlmSb,
+      AlgHgmFloat,      AlgHgmByte,    AlgHgmPyr, AlgHgmPyrByte, AlgHgmPyrFloat,
+      AlgHgmPyrBit,     AlgL3Jim,      AlgL1Jim,  AlgL2Jim,      AlgHgmPyrBitSmwSb,
+      AlgMvxIris2PiSdk, AlgDaugman2010};
+  std::mt19937 rngL(8);
+  std::uniform_real_distribution<float> valueL(-1.0f, 1.0f);
+  auto floats = [&](std::size_t nA) {
+    std::vector<float> vL(nA);
+    for (auto& v : vL) v = valueL(rngL);
+    return vL;
+  };
+  for (unsigned char index = 0; index < sizeof(codesL) / sizeof(codesL[0]); ++index) {
+    std::vector<unsigned char> probeL, galleryL;
+    switch (codesL[index]) {
+      case AlgSta: {
+        std::vector<kxegm::STAPoint> pointsL(3);
+        for (auto& p : pointsL) p.descriptor = floats(8);
+        probeL = kxegm::STAEngine::encode(pointsL, false);
+        galleryL = kxegm::STAEngine::encode(pointsL, true);
+        break;
+      }
+      case AlgLfa:
+      case AlgLfaIlmSb:
+        probeL = kxegm::LFAEngine::encode(codesL[index], 2, 8, floats(16), {0.1f, 0.2f}, {1, 1});
+        galleryL = kxegm::LFAEngine::encode(codesL[index], 2, 8, floats(16), {0.1f, 0.2f}, {1, 1});
+        break;
+      case AlgHgmPyr: {
+        kxegm::PyramidLevel levelL;
+        levelL.nodeCount = 2;
+        levelL.featureLength = 8;
+        levelL.features = floats(16);
+        probeL = kxegm::FaceHGM::encodeTemplate(kxegm::PyramidDataType::Byte, {levelL});
+        galleryL = probeL;
+        break;
+      }
+      case AlgMvxIris2PiSdk:
+      case AlgDaugman2010:
+        probeL = quarlen_test::randomBytes(rngL, 256);
+        galleryL = probeL;
+        break;
+      default: {
+        const auto fL = floats(16);
+        probeL.resize(64);
+        std::memcpy(probeL.data(), fL.data(), 64);
+        galleryL = probeL;
+        galleryL[5] ^= 0x40;
+      }
+    }
+    std::string seedL(1, static_cast<char>(index));
+    seedL += static_cast<char>(probeL.size() & 0xFF);
+    seedL += static_cast<char>(probeL.size() >> 8);
+    seedL.append(probeL.begin(), probeL.end());
+    seedL.append(galleryL.begin(), galleryL.end());
+    std::ofstream fileL(dirL + Types::algorithm2Text(codesL[index]) + ".bin",
+                        std::ios::binary | std::ios::trunc);
+    ASSERT_TRUE(fileL.good()) << dirL;
+    fileL.write(seedL.data(), static_cast<std::streamsize>(seedL.size()));
+  }
 }
 
 }  // namespace

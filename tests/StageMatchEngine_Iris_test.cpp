@@ -277,6 +277,21 @@ TEST_F(StageMatchEngineIrisTest, ProbesTheLibraryRefusesFailWithTheEngineName) {
   }
 }
 
+TEST_F(StageMatchEngineIrisTest, GalleriesShorterThanTheSearchReadsScoreZero) {
+  const Code probeL = randomCode(1.0);
+  std::vector<std::unique_ptr<StageMatchEngine_Base>> enginesL;
+  enginesL.push_back(std::make_unique<StageMatchEngine_Iris_Daugman>());
+  enginesL.push_back(std::make_unique<StageMatchEngine_Iris_Daugman_2010>());
+  enginesL.push_back(std::make_unique<StageMatchEngine_Iris_Daugman_2010_POPCNT>());
+  const unsigned needsL[] = {192, 256, 256};
+  for (std::size_t i = 0; i < enginesL.size(); ++i) {
+    // Exactly as long as needed, then one byte short (the sanitizer build checks the reads).
+    const Code exactL(probeL.begin(), probeL.begin() + needsL[i]);
+    EXPECT_GT(enginesL[i]->verify(probeL.data(), kCodeBytes, exactL.data(), needsL[i]), 0.9f);
+    EXPECT_EQ(enginesL[i]->verify(probeL.data(), kCodeBytes, exactL.data(), needsL[i] - 1), 0.0f);
+  }
+}
+
 TEST_F(StageMatchEngineIrisTest, VerifyOnTheDaugmanEngineRanksMateAboveImpostor) {
   auto engineL = create(AlgMvxIris2PiSdk);
   const Code probeL = randomCode();

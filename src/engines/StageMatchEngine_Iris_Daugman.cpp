@@ -23,8 +23,9 @@ float StageMatchEngine_Iris_Daugman::normalisedDistance(std::uint64_t totalA, fl
   return (0.5f - std::sqrt(tL / 450.0f) * (0.5f - hA)) * wL + (1.0f - wL) * hA;
 }
 
-float StageMatchEngine_Iris_Daugman::matchGallery(const unsigned char* galleryDataA, unsigned int) {
-  if (handleM == nullptr) return 0.0f;
+float StageMatchEngine_Iris_Daugman::matchGallery(const unsigned char* galleryDataA,
+                                                  unsigned int gallerySizeA) {
+  if (handleM == nullptr || gallerySizeA < kGalleryBytes) return 0.0f;
   const int firstL = kQrlIrisCenterRow - static_cast<int>(halfRangeM);
   const int lastL = kQrlIrisCenterRow + static_cast<int>(halfRangeM);
   float bestL = 1.0f;

@@ -36,8 +36,8 @@ void StageMatchEngine_Iris_Daugman_2010::setHalfRange(std::uint32_t valueA) {
 }
 
 float StageMatchEngine_Iris_Daugman_2010::matchGallery(const unsigned char* galleryDataA,
-                                                       unsigned int) {
-  if (handleM == nullptr || firstRowM > lastRowM) return 0.0f;
+                                                       unsigned int gallerySizeA) {
+  if (handleM == nullptr || firstRowM > lastRowM || gallerySizeA < kGalleryBytes) return 0.0f;
   Best bestL;
   for (int r = firstRowM; r <= lastRowM; ++r) {
     const std::uint64_t* rowL = tableRow(r);
@@ -139,8 +139,8 @@ void StageMatchEngine_Iris_Daugman_2010_POPCNT::fillHeadTable() {
 }
 
 float StageMatchEngine_Iris_Daugman_2010_POPCNT::matchGallery(const unsigned char* galleryDataA,
-                                                              unsigned int) {
-  if (handleM == nullptr) return 0.0f;
+                                                              unsigned int gallerySizeA) {
+  if (handleM == nullptr || gallerySizeA < kGalleryBytes) return 0.0f;
   const std::uint32_t maskL =
       engines::IrisMatcherLibrary::get().screenRotations(galleryDataA, headM, rowCountM);
   if (maskL == 0 || firstRowM > lastRowM) return 0.0f;

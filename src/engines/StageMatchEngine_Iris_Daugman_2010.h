@@ -15,10 +15,13 @@ namespace qridy {
 // distance by the number of bits compared:
 //   z = sqrt(N / 0.81674993) * (0.45 - D / N) + 1.3 (at least 0), m = 2k,
 //   score = 1 - (0.5 - (0.0015 m + 0.04) (z - 1) + 0.008 m);
-// 0.0 when no row survives. Word counts go through the library's count call 22. Load failures
-// name "qridy::StageMatchEngine_Iris_Daugman_2010::setProbeForIdentification".
+// 0.0 when no row survives, and for gallery data shorter than the 256 bytes the search reads.
+// Word counts go through the library's count call 22. Load failures name
+// "qridy::StageMatchEngine_Iris_Daugman_2010::setProbeForIdentification".
 class StageMatchEngine_Iris_Daugman_2010 : public StageMatchEngine_Iris_Base {
  public:
+  static constexpr unsigned int kGalleryBytes = 256;
+
   StageMatchEngine_Iris_Daugman_2010();
   float matchGallery(const unsigned char* galleryDataA, unsigned int gallerySizeA) override;
 

@@ -1,6 +1,9 @@
 #include <qrliris/IrisCodeForms.h>
 
 #include <cstring>
+#include <vector>
+
+#include <qrliris/IrisCode.h>
 
 namespace kxegm {
 namespace irisforms {
@@ -69,10 +72,9 @@ void matcherToRecord(const unsigned char* matcherA, unsigned char* recordA) {
 }
 
 void rotateRecord(const unsigned char* recordA, int stepsA, unsigned char* outA) {
-  const int shiftL = ((2 * stepsA) % kRingBits + kRingBits) % kRingBits;
-  permute(recordA, outA, recordPlace, [shiftL](int rA, int iA, int& wA, int& bA) {
-    recordPlace(rA, (iA + shiftL) % kRingBits, wA, bA);
-  });
+  const std::vector<unsigned char> turnedL =
+      IrisCode::fromBytes(recordA, kCodeBytes).rotated(stepsA).toBytes();
+  std::memcpy(outA, turnedL.data(), kCodeBytes);
 }
 
 }  // namespace irisforms

@@ -9,8 +9,9 @@
 // code covers 8 rings (ring 0 next to the pupil) of 64 angular positions, two code bits per
 // position (component 0 and 1); ring bit i = 2 * position + component, 0..127.
 //
-// Record form (ring-major): word 4r + i / 32, bit i % 32 holds ring bit i of ring r. Turning the
-// eye by one angular position shifts each ring's 128 bits by two.
+// Record form (ring-major): word 4r + i / 32, bit i % 32 holds ring bit i of ring r; this is the
+// layout of IrisCodeLayout.h, in which IrisCodeCreator makes codes. Turning the eye by one
+// angular position shifts each ring's 128 bits by two.
 //
 // Matcher form (spread): word i % 32, bit 4r + i / 32 holds ring bit i of ring r. Every word
 // thus samples all eight rings at four positions a quarter turn apart, so the first words of a
@@ -21,16 +22,18 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <qrliris/IrisCodeLayout.h>
 #include <qrliris/IrisExport.h>
 
 namespace kxegm {
 namespace irisforms {
 
-constexpr int kRings = 8;
-constexpr int kPositions = 64;
-constexpr int kRingBits = 2 * kPositions;  // 128
-constexpr int kWords = 32;
-constexpr std::size_t kCodeBytes = 8 * kWords;  // 256
+constexpr int kRings = iriscode::kRings;
+constexpr int kPositions = iriscode::kAngles;
+constexpr int kRingBits = iriscode::kComponents * kPositions;  // 128
+constexpr int kWords = iriscode::kWords;
+constexpr std::size_t kCodeBytes = iriscode::kCodeBytes;  // 256
+static_assert(kRingBits == 128 && kWords == 32, "the matcher form spreads 8 rings of 128 bits");
 
 // One whole code (kCodeBytes bytes) from one form to the other; in and out must not overlap.
 QRLIRIS_EXPORT void recordToMatcher(const unsigned char* recordA, unsigned char* matcherA);
