@@ -4,6 +4,7 @@
 #include <memory>
 #include <random>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <qrlcore/Exception.h>
 #include <qrlcore/Notification.h>
@@ -249,9 +250,8 @@ TEST_F(BioRecordTest, ValidationTextAndInfo) {
       "      nTemplates              = \"1\"\n"
       "      validationSuccessful    = \"true\"\t>\n"
       "<Template\n";
-  EXPECT_EQ(textL.substr(0, headL.size()), headL);
-  const std::string tailL = "</Template>\n</BioRecord>\n";
-  EXPECT_EQ(textL.substr(textL.size() - tailL.size()), tailL);
+  EXPECT_THAT(textL, ::testing::StartsWith(headL));
+  EXPECT_THAT(textL, ::testing::EndsWith("</Template>\n</BioRecord>\n"));
 
   std::ostringstream infoL;
   recordL.info(infoL);

@@ -4,6 +4,7 @@
 #include <memory>
 #include <random>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <qrlcore/Exception.h>
 
@@ -371,9 +372,8 @@ TEST_F(IdRecordTest, ValidationTextAndInfo) {
       "      nBioRecords             = \"1\"\n"
       "      validationSuccessful    = \"true\"    >\n"
       "<BioRecord\n";
-  EXPECT_EQ(textL.substr(0, headL.size()), headL);
-  const std::string tailL = "</BioRecord>\n</IdRecord>\n";
-  EXPECT_EQ(textL.substr(textL.size() - tailL.size()), tailL);
+  EXPECT_THAT(textL, ::testing::StartsWith(headL));
+  EXPECT_THAT(textL, ::testing::EndsWith("</BioRecord>\n</IdRecord>\n"));
 
   std::ostringstream infoL, bioInfoL;
   recordL.info(infoL);

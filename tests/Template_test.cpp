@@ -3,6 +3,7 @@
 #include <memory>
 #include <random>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <qrlcore/Exception.h>
 #include <quarlen/TemplateBlock_Common.h>
@@ -228,9 +229,8 @@ TEST_F(TemplateTest, ValidationTextNestsTheBlocks) {
       "      nTemplateBlocks         = \"1\"\n"
       "      validationSuccessful    = \"true\"    >\n"
       "<TemplateBlock\n";
-  EXPECT_EQ(textL.substr(0, headL.size()), headL);
-  const std::string tailL = "</TemplateBlock>\n</Template>\n";
-  EXPECT_EQ(textL.substr(textL.size() - tailL.size()), tailL);
+  EXPECT_THAT(textL, ::testing::StartsWith(headL));
+  EXPECT_THAT(textL, ::testing::EndsWith("</TemplateBlock>\n</Template>\n"));
   std::ostringstream infoL;
   templateL.info(infoL);
   EXPECT_EQ(infoL.str(), textL);
