@@ -144,9 +144,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       writeFile(dirL + "/g.journal", data + 2, journalL);
       writeFile(partL, data + 2 + journalL, size - 2 - journalL);
       qridy::FidJournal jL(dirL, "g.journal");
-      bool undoneL = false;
+      qridy::FidJournal::State foundL = qridy::FidJournal::State::Missing;
       jL.recover([](const std::string& nA) { return nA == "g_16.dat" || nA == "g_16.dat.0001"; },
-                 false, undoneL);
+                 false, foundL);
       qridy::FidFile fileL(partL, bufferL);
       if (fileL.open()) usePart(fileL);
     } else {

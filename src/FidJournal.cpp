@@ -194,23 +194,11 @@ bool FidJournal::undo(const std::vector<Patch>& patchesA, bool syncA) {
 }
 
 bool FidJournal::recover(const std::function<bool(const std::string&)>& acceptNameA, bool syncA,
-                         bool& undoneA) {
-  undoneA = false;
-  State stateL = State::Missing;
+                         State& foundA) {
   std::vector<Patch> patchesL;
-  if (!inspect(stateL, patchesL, acceptNameA)) return false;
-  switch (stateL) {
-    case State::Idle:
-      return true;
-    case State::Missing:
-    case State::Torn:
-      return create(syncA);
-    case State::Active:
-      if (!undo(patchesL, syncA) || !finish(syncA)) return false;
-      undoneA = true;
-      return true;
-  }
-  return false;
+  if (!inspect(foundA, patchesL, acceptNameA)) return false;
+  if (foundA != State::Active) return true;
+  return undo(patchesL, syncA) && finish(syncA);
 }
 
 }  // namespace qridy

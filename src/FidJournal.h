@@ -78,9 +78,10 @@ class FidJournal {
   // was to be created by the changes).
   bool undo(const std::vector<Patch>& patchesA, bool syncA);
 
-  // Undoes an active journal, if there is one, and marks it idle; creates a missing journal.
+  // Undoes an active journal, if there is one, and marks it idle; foundA tells what was found.
+  // A missing or torn journal is left as it is (the next begin() writes it afresh).
   bool recover(const std::function<bool(const std::string&)>& acceptNameA, bool syncA,
-               bool& undoneA);
+               State& foundA);
 
  private:
   bool fail(const std::string& messageA);

@@ -238,13 +238,23 @@ void MultipassFileIO::construct(const std::string& baseA, unsigned int reserveA,
 
     indexFileM.fileName = directoryM + "/" + nameA + ".IDs";
     indexFileM.dataSize = kIndexDataSize;
-    indexFileM.file = std::make_unique<MultiPartFidFile>(indexFileM.fileName, 0);
+    indexFileM.file = std::make_shared<MultiPartFidFile>(indexFileM.fileName, 0);
     for (std::size_t i = 0; i < sizesA.size(); ++i) {
       FidFileStruct fileL;
       fileL.fileName = directoryM + "/" + nameA + "_" + std::to_string(sizesA[i]) + ".dat";
       fileL.dataSize = sizesA[i];
       fileL.index = static_cast<unsigned int>(i);
-      fileL.file = std::make_unique<MultiPartFidFile>(fileL.fileName, bufferBytesM);
+      // A size given twice names the same file: the later entry shares the first one's file
+      // and never receives blobs (the first of equal sizes is chosen).
+      for (const FidFileStruct& earlierL : dataFilesM) {
+        if (earlierL.dataSize == sizesA[i] && !fileL.alias) {
+          fileL.file = earlierL.file;
+          fileL.alias = true;
+        }
+      }
+      if (!fileL.alias) {
+        fileL.file = std::make_shared<MultiPartFidFile>(fileL.fileName, bufferBytesM);
+      }
       maxDataSizeM = std::max(maxDataSizeM, sizesA[i]);
       dataFilesM.push_back(std::move(fileL));
     }
@@ -294,7 +304,9 @@ void MultipassFileIO::create(unsigned int, unsigned int) {
     }
   };
   createL(indexFileM);
-  for (FidFileStruct& fileL : dataFilesM) createL(fileL);
+  for (FidFileStruct& fileL : dataFilesM) {
+    if (!fileL.alias) createL(fileL);
+  }
   if (!journalM->create(syncM) || (syncM && !syncDirectory(directoryM))) {
     KXXCP_THROW("qridy::MultipassFileIO::create",
                 "Cannot create MultipassFileIO file : " << journalM->path() << ", dataSize : 0");
@@ -334,21 +346,30 @@ void MultipassFileIO::open() {
     notifyError(textL);
     throw kxxcp::Exception(textL, __FILE__, __LINE__, kFunction);
   };
-  bool undoneL = false;
+  // Nothing may be read before an interrupted change is undone: the before-images are raw bytes,
+  // written before the parts are opened (and checked).
+  FidJournal::State journalL = FidJournal::State::Missing;
   if (!journalM->recover([this](const std::string& nA) { return journalAccepts(nA); }, syncM,
-                         undoneL)) {
+                         journalL)) {
     failL(journalM->path());
   }
-  if (undoneL && kxutl::QuarlenInformation::debugLevelS >= 3) {
+  if (journalL == FidJournal::State::Active && kxutl::QuarlenInformation::debugLevelS >= 3) {
     kxntc::log << "MultipassFileIO::open - interrupted change undone in " << directoryM;
     kxntc::notify(kxntc::log);
   }
   if (!indexFileM.file->open()) failL(indexFileM.fileName);
   if (indexFileM.file->dataSize() != kIndexDataSize) failL(indexFileM.fileName);
   for (FidFileStruct& fileL : dataFilesM) {
+    if (fileL.alias) continue;
     if (!fileL.file->open() || fileL.file->dataSize() != fileL.dataSize) failL(fileL.fileName);
     fileL.file->setRecordLimit(static_cast<std::uint32_t>(fileLimitM));
     fileL.file->enableCaching(dataCachingM);
+  }
+  // A gallery written without a journal gets one now (its directory entry made durable before
+  // the first change relies on it).
+  if (journalL == FidJournal::State::Missing &&
+      (!journalM->create(syncM) || (syncM && !syncDirectory(directoryM)))) {
+    failL(journalM->path());
   }
   openM = true;
   if (!unsettledAddsM.empty() || !unsettledRemovalsM.empty()) settleUnknownOutcome();
@@ -829,6 +850,7 @@ int MultipassFileIO::recoverDataAndAdd(const std::map<BioMetricTriple, GalleryBl
     };
     std::sort(byPositionL.begin(), byPositionL.end(), posLess);
     for (FidFileStruct& fileL : dataFilesM) {
+      if (fileL.alias) continue;
       int inFileL = 0;
       MultiPartFidFile& multiL = *fileL.file;
       for (std::size_t p = 0; p < multiL.partCount(); ++p) {
@@ -899,6 +921,7 @@ unsigned int MultipassFileIO::getMultiFileChecksum() {
   open();
   std::uint16_t sumL = 0;
   for (const FidFileStruct& fileL : dataFilesM) {
+    if (fileL.alias) continue;
     sumL = fid::addFileChecksum(sumL, fileL.file->storedChecksum());
   }
   return sumL;
@@ -958,6 +981,7 @@ bool MultipassFileIO::checkStatusFast(std::string& reportA, validationNonBiometr
   }
   bool validL = checkFile(indexFileM, "idFile", reportA);
   for (FidFileStruct& fileL : dataFilesM) {
+    if (fileL.alias) continue;
     validL = checkFile(fileL, "dataFile" + std::to_string(fileL.index), reportA) && validL;
   }
   return validL;
@@ -1030,6 +1054,7 @@ bool MultipassFileIO::checkStatusIntensive(std::string& reportA,
   // Used data records that no index record names (left by a failed roll-back or a foreign
   // writer): they take room but are never read.
   for (FidFileStruct& fileL : dataFilesM) {
+    if (fileL.alias) continue;
     MultiPartFidFile& multiL = *fileL.file;
     for (std::size_t p = 0; p < multiL.partCount(); ++p) {
       const bool okL = multiL.part(p).forEachRecord(

@@ -64,14 +64,14 @@ TEST_F(FidJournalTest, ActiveJournalRestoresTheBeforeImages) {
   ASSERT_EQ(patchesL.size(), 3u);
   EXPECT_EQ(patchesL[1].offset, 8u);
 
-  bool undoneL = false;
-  ASSERT_TRUE(jL.recover(&any, false, undoneL));
-  EXPECT_TRUE(undoneL);
+  FidJournal::State foundL = FidJournal::State::Missing;
+  ASSERT_TRUE(jL.recover(&any, false, foundL));
+  EXPECT_EQ(foundL, FidJournal::State::Active);
   EXPECT_EQ(get("a.dat"), "0123456789zz");  // growth beyond the old end stays; it is harmless
   EXPECT_FALSE(std::filesystem::exists(file("b.dat")));  // missing files are not created
   EXPECT_EQ(state(jL), FidJournal::State::Idle);
-  ASSERT_TRUE(jL.recover(&any, false, undoneL));
-  EXPECT_FALSE(undoneL);
+  ASSERT_TRUE(jL.recover(&any, false, foundL));
+  EXPECT_EQ(foundL, FidJournal::State::Idle);
 }
 
 TEST_F(FidJournalTest, GoldenBytesOfAnActiveJournal) {
@@ -112,11 +112,10 @@ TEST_F(FidJournalTest, TornJournalsAskForNothing) {
   EXPECT_EQ(state(jL), FidJournal::State::Torn);
   put("g.journal", std::string(fullL.size(), '\0'));  // zeros after a power cut
   EXPECT_EQ(state(jL), FidJournal::State::Torn);
-  bool undoneL = true;
-  ASSERT_TRUE(jL.recover(&any, false, undoneL));
-  EXPECT_FALSE(undoneL);
+  FidJournal::State foundL = FidJournal::State::Missing;
+  ASSERT_TRUE(jL.recover(&any, false, foundL));
+  EXPECT_EQ(foundL, FidJournal::State::Torn);
   EXPECT_EQ(get("a.dat"), "0123");
-  EXPECT_EQ(state(jL), FidJournal::State::Idle);
 }
 
 TEST_F(FidJournalTest, ForeignAndMalformedPatchesAreRefused) {
@@ -178,14 +177,14 @@ TEST_F(FidJournalTest, FailedUndoLeavesTheJournalActive) {
   put("a.dat", "0123");
   FidJournal jL(dirM.path(), "g.journal");
   ASSERT_TRUE(jL.begin({patch("a.dat", 0, "zz")}, false));
-  bool undoneL = false;
+  FidJournal::State foundL = FidJournal::State::Missing;
   {
     FaultyFiles faultL(FaultyFiles::Write, 1);
-    EXPECT_FALSE(jL.recover(&any, false, undoneL));
+    EXPECT_FALSE(jL.recover(&any, false, foundL));
   }
   EXPECT_EQ(state(jL), FidJournal::State::Active);
-  ASSERT_TRUE(jL.recover(&any, false, undoneL));
-  EXPECT_TRUE(undoneL);
+  ASSERT_TRUE(jL.recover(&any, false, foundL));
+  EXPECT_EQ(foundL, FidJournal::State::Active);
   EXPECT_EQ(get("a.dat"), "zz23");
 }
 

@@ -273,6 +273,39 @@ TEST_F(MultipassFileIOTest, OpenFailuresNameTheFile) {
   EXPECT_KXXCP_MESSAGE(gL->open(), "Cannot open MultipassFileIO file : " + path("g_4000.dat"));
 }
 
+TEST_F(MultipassFileIOTest, AGalleryWithoutJournalGetsOneWhenOpened) {
+  {
+    auto gL = created({16});
+    addBlob(*gL, 1, 1, 16);
+    ASSERT_TRUE(gL->writeCacheToDisk());
+  }
+  std::filesystem::remove(path("g.journal"));
+  auto gL = gallery({16});
+  gL->readIdRecKeyToBlobOffsetMap("g");
+  EXPECT_TRUE(std::filesystem::exists(path("g.journal")));
+  EXPECT_EQ(readBlob(*gL, 1, 1), blobFor(1, 1, 16));
+}
+
+TEST_F(MultipassFileIOTest, ASizeGivenTwiceSharesOneFile) {
+  auto gL = created({16, 32, 16});
+  EXPECT_EQ(gL->dataFileName(2), gL->dataFileName(0));
+  addBlob(*gL, 1, 1, 10);
+  addBlob(*gL, 1, 2, 20);
+  ASSERT_TRUE(gL->writeCacheToDisk());
+  EXPECT_EQ(gL->getIdRecKeyToBlobOffsetMap()[0].dataFileIndex, 0);
+  std::string reportL;
+  EXPECT_TRUE(gL->checkStatusIntensive(reportL, nullptr)) << reportL;
+  EXPECT_EQ(reportL.find("<dataFile2"), std::string::npos);
+  const std::uint16_t sumL = fid::addFileChecksum(
+      fid::addRecordChecksum(0, fid::recordChecksum(padded(blobFor(1, 1, 10), 16).data(), 16)),
+      fid::addRecordChecksum(0, fid::recordChecksum(padded(blobFor(1, 2, 20), 32).data(), 32)));
+  EXPECT_EQ(gL->getMultiFileChecksum(), sumL);
+  gL->close();
+  auto reopenedL = gallery({16, 32, 16});
+  reopenedL->readIdRecKeyToBlobOffsetMap("g");
+  EXPECT_EQ(readBlob(*reopenedL, 1, 1), padded(blobFor(1, 1, 10), 32));
+}
+
 TEST_F(MultipassFileIOTest, CreateFailureNamesTheFileAndSize) {
   auto gL = gallery();
   // Opens: the index file, the look for a left-over part 1 of it, then the first data file.

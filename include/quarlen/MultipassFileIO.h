@@ -197,12 +197,15 @@ class QUARLEN_EXPORT MultipassFileIO {
 
  private:
   // One FID file: its name, multi-part file, record data size and index (0, 1, ... for the data
-  // files in the order of the sizes; the index file is not counted).
+  // files in the order of the sizes; the index file is not counted). A size given twice makes
+  // the later entry an alias of the first: it shares its file and is skipped wherever files are
+  // created, opened, summed, checked or reloaded.
   struct FidFileStruct {
     std::string fileName;
-    std::unique_ptr<MultiPartFidFile> file;
+    std::shared_ptr<MultiPartFidFile> file;
     unsigned int dataSize = 0;
     unsigned int index = 0;
+    bool alias = false;
   };
   struct CachedBlob {
     IdRecordKey key;
