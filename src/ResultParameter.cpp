@@ -278,8 +278,10 @@ bool ResultParameter::mapScore(Modality modalityA, Instance instanceA, Algorithm
       // 0/0; it counts as the lower end.
       if (std::isnan(scoreL)) scoreL = 0.0f;
     }
+    // The lower cut is the decimal 1e-5, compared in double: the float nearest to it lies
+    // just below it and is cut as well.
     if (scoreL > 1.0f) scoreL = 1.0f;
-    if (scoreL < 1e-5f) scoreL = 0.0f;
+    if (static_cast<double>(scoreL) < 1e-5) scoreL = 0.0f;
   } else if (modeM == LogFar && algorithmA >= AlgHgm && algorithmA <= AlgHgmPyrBitSmwSb) {
     if (algorithmA == AlgFmf) {
       KXXCP_THROW(kAddScoreFunction, "logFar mapping not supported for FMF.");

@@ -57,6 +57,8 @@ TEST_F(ResultParameterTest, ScalingBoundsAndClamps) {
   EXPECT_EQ(p.faceScoreMappingMode(), ResultParameter::Scaling);
   EXPECT_FLOAT_EQ(map(p, AlgVfa, 0.4f), (0.4f - 0.2f) / (0.6f - 0.2f));
   EXPECT_EQ(map(p, AlgHgm, 9.9e-6f), 0.0f);
+  EXPECT_EQ(map(p, AlgHgm, 1e-5f), 0.0f);  // the float 1e-5f lies just below 1e-5
+  EXPECT_EQ(map(p, AlgHgm, std::nextafter(1e-5f, 1.0f)), std::nextafter(1e-5f, 1.0f));
   EXPECT_EQ(map(p, AlgHgm, 1.01e-5f), 1.01e-5f);
   EXPECT_EQ(map(p, AlgHgm, 1.2f), 1.0f);
   EXPECT_EQ(map(p, AlgHgm, -3.0f), 0.0f);
