@@ -258,15 +258,18 @@ void ResultParameter::readFromQuarlenIni() {
 bool ResultParameter::mapScore(Modality modalityA, Instance instanceA, Algorithm algorithmA,
                                float rawA, bool mapScoreA, bool galleryNormalizedA,
                                float& mappedA) const {
-  // Beyond +-1e7 (and for values that are no finite number at all) a score is an engine fault.
-  if (!(rawA >= -1e7f && rawA <= 1e7f) && (mapScoreA || !std::isfinite(rawA))) {
-    logError("infinite raw sccore : ", Types::algorithm2Text(algorithmA), "/",
-             Types::instance2Text(instanceA), "/", Types::modality2Text(modalityA), " : ", rawA);
-    return false;
-  }
+  // An unmapped score is stored exactly as it came, whatever its value: callers pass scores
+  // unmapped that are already on the common scale (a merge of two result lists, say).
   if (!mapScoreA) {
     mappedA = rawA;
     return true;
+  }
+  // Beyond +-1e7 (and for values that are no number at all) a score to be mapped is an engine
+  // fault.
+  if (!(rawA >= -1e7f && rawA <= 1e7f)) {
+    logError("infinite raw sccore : ", Types::algorithm2Text(algorithmA), "/",
+             Types::instance2Text(instanceA), "/", Types::modality2Text(modalityA), " : ", rawA);
+    return false;
   }
 
   float scoreL = rawA;

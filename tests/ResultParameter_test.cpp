@@ -89,14 +89,18 @@ TEST_F(ResultParameterTest, TheRawScoreRangeBoundary) {
       p.mapScore(ModalityFace, InstanceFaceFrontal, AlgHgm, 1.0000001e7f, true, false, outL));
   EXPECT_FALSE(p.mapScore(ModalityFace, InstanceFaceFrontal, AlgHgm, -2e7f, true, false, outL));
   EXPECT_FALSE(p.mapScore(ModalityFace, InstanceFaceFrontal, AlgHgm, NAN, true, false, outL));
-  EXPECT_FALSE(p.mapScore(ModalityFace, InstanceFaceFrontal, AlgHgm, NAN, false, false, outL));
   EXPECT_EQ(outL, 5.0f);
-  ASSERT_EQ(errorsM.entriesM.size(), 4u);
+  ASSERT_EQ(errorsM.entriesM.size(), 3u);
   EXPECT_EQ(errorsM.entriesM[0], "infinite raw sccore : hgm/faceFrontal/face : 1e+07");
   EXPECT_EQ(errorsM.entriesM[2], "infinite raw sccore : hgm/faceFrontal/face : nan");
-  // Unmapped scores pass as they are, large ones included.
+  // Unmapped scores pass as they are, large and non-finite ones included, and nothing is logged.
   EXPECT_TRUE(p.mapScore(ModalityFace, InstanceFaceFrontal, AlgHgm, 5e8f, false, false, outL));
   EXPECT_EQ(outL, 5e8f);
+  EXPECT_TRUE(p.mapScore(ModalityFace, InstanceFaceFrontal, AlgHgm, INFINITY, false, false, outL));
+  EXPECT_EQ(outL, INFINITY);
+  EXPECT_TRUE(p.mapScore(ModalityFace, InstanceFaceFrontal, AlgHgm, NAN, false, false, outL));
+  EXPECT_TRUE(std::isnan(outL));
+  EXPECT_EQ(errorsM.entriesM.size(), 3u);
 }
 
 TEST_F(ResultParameterTest, IrisScoresGoThroughTheIrisCurveInEveryMode) {
