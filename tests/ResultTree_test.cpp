@@ -344,8 +344,14 @@ TEST_F(ResultTreeTest, Dumps) {
   ResultIdRecord& r = list.getResultIdRecordIfExistsOrAddNew(7, 2);
   addRaw(r, ModalityFace, InstanceFaceFrontal, kSample3, AlgHgm, 1.5f);
   addRaw(r, ModalityFace, InstanceFaceFrontal, kSample3, AlgLfa, 2.0f);
+  // The dumps look the image up by instance and sample id, with the modality left at 0: a
+  // registration under the face modality is not the one they find.
   ResultTreeList::addTemplateKeyMapFilename(
-      TemplateKey(ModalityFace, InstanceFaceFrontal, kSample3), "probe.png");
+      TemplateKey(ModalityUnknown, InstanceFaceFrontal, kSample3), "probe.png");
+  ResultTreeList::addTemplateKeyMapFilename(
+      TemplateKey(ModalityFace, InstanceFaceFrontal, kSample3), "other.png");
+  ResultTreeList::addTemplateKeyMapFilename(
+      TemplateKey(ModalityFace, InstanceFaceFrontal, kSample1), "face.png");
   std::ostringstream osL;
   list.info(osL, 3);
   EXPECT_EQ(osL.str(),
