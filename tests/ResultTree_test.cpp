@@ -241,6 +241,15 @@ TEST_F(ResultTreeTest, BestSampleAndLookups) {
   EXPECT_KXXCP_MESSAGE(r.getScore(ModalityFace, InstanceFaceFrontal, kSample2, AlgLfa),
                        "No score found for this modality/instance/sample/algorithm.");
 
+  // The "nothing found" test truncates the best score: -9001.5 looks like no score at all.
+  ResultIdRecord lowL(2, 1);
+  addRaw(lowL, ModalityIris, InstanceIrisLeft, kSample1, AlgDaugman2010, -9001.5f);
+  EXPECT_KXXCP_MESSAGE(lowL.getBestSampleScore(ModalityIris, InstanceIrisLeft, bestL),
+                       "No score found for this modality/instace.");
+  addRaw(lowL, ModalityIris, InstanceIrisRight, kSample2, AlgDaugman2010, 3e38f);
+  EXPECT_EQ(lowL.getBestSampleScore(ModalityIris, InstanceIrisRight, bestL), 3e38f);
+  EXPECT_EQ(bestL, kSample2);
+
   const auto& bio = r.getBioRecord(bioKey(ModalityFace, InstanceFaceFrontal), false);
   EXPECT_EQ(bio.getResultTemplateIdByIndex(2), kSample3);
   EXPECT_KXXCP_MESSAGE(bio.getResultTemplateIdByIndex(3),
