@@ -7,6 +7,16 @@
 #include <quarlen/TemplateKey.h>
 
 namespace qridy {
+namespace {
+
+// The key under which the dumps look up a sample's image file: instance and sample id only,
+// the modality left at 0 (instances already tell the modalities apart). A registration made
+// under a key that carries a modality is therefore not found.
+TemplateKey imageKey(Instance instanceA, const KXuint128& sampleIdA) {
+  return TemplateKey(ModalityUnknown, instanceA, sampleIdA);
+}
+
+}  // namespace
 
 void ResultBioRecord::addScore(Modality modalityA, Instance instanceA, Algorithm algorithmA,
                                const KXuint128& sampleIdA, float rawScoreA, bool mapScoreA,
@@ -47,7 +57,7 @@ void ResultBioRecord::info(std::ostream& osA, Modality modalityA, Instance insta
           << " sampleId.low = \"" << sampleId.low << "\""
           << " sampleId.high = \"" << sampleId.high << "\"";
       std::string fileL;
-      if (ResultTreeList::templateKeyFilename(TemplateKey(modalityA, instanceA, sampleId), fileL)) {
+      if (ResultTreeList::templateKeyFilename(imageKey(instanceA, sampleId), fileL)) {
         osA << "\timage = \"" << fileL << "\"";
       }
       osA << "\tscore = \"" << result.getScore() << "\""
@@ -68,7 +78,7 @@ void ResultBioRecord::infoCsv(std::ostream& osA, Modality modalityA, Instance in
   for (const auto& [sampleId, result] : templatesM) {
     osA << ",samplelId.low," << sampleId.low << ",samplelId.high," << sampleId.high;
     std::string fileL;
-    if (ResultTreeList::templateKeyFilename(TemplateKey(modalityA, instanceA, sampleId), fileL)) {
+    if (ResultTreeList::templateKeyFilename(imageKey(instanceA, sampleId), fileL)) {
       osA << ",image," << fileL;
     }
     osA << ",tplScore," << result.getScore();

@@ -1,6 +1,7 @@
 #include <quarlen/ResultIdRecord.h>
 
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 #include <qrlcore/Exception.h>
@@ -155,8 +156,10 @@ float ResultIdRecord::getBestSampleScore(Modality modalityA, Instance instanceA,
       }
     }
   }
-  // The start value marks "nothing found"; a template scoring exactly -9001 looks the same.
-  if (static_cast<long long>(bestL) == -9001) {
+  // The start value marks "nothing found"; a template scoring -9001 (after truncation toward
+  // zero, so anything in (-9002, -9000]) looks the same. Truncated as a float: scores beyond
+  // the range of an integer type are valid here.
+  if (std::trunc(bestL) == -9001.0f) {
     KXXCP_THROW("qridy::ResultIdRecord::getBestSampleScore",
                 "No score found for this modality/instace.");
   }

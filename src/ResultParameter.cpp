@@ -258,15 +258,18 @@ void ResultParameter::readFromQuarlenIni() {
 bool ResultParameter::mapScore(Modality modalityA, Instance instanceA, Algorithm algorithmA,
                                float rawA, bool mapScoreA, bool galleryNormalizedA,
                                float& mappedA) const {
-  // Beyond +-1e7 (and for values that are no finite number at all) a score is an engine fault.
-  if (!(rawA >= -1e7f && rawA <= 1e7f) && (mapScoreA || !std::isfinite(rawA))) {
-    logError("infinite raw sccore : ", Types::algorithm2Text(algorithmA), "/",
-             Types::instance2Text(instanceA), "/", Types::modality2Text(modalityA), " : ", rawA);
-    return false;
-  }
+  // An unmapped score is stored exactly as it came, whatever its value: callers pass scores
+  // unmapped that are already on the common scale (a merge of two result lists, say).
   if (!mapScoreA) {
     mappedA = rawA;
     return true;
+  }
+  // Beyond +-1e7 (and for values that are no number at all) a score to be mapped is an engine
+  // fault.
+  if (!(rawA >= -1e7f && rawA <= 1e7f)) {
+    logError("infinite raw sccore : ", Types::algorithm2Text(algorithmA), "/",
+             Types::instance2Text(instanceA), "/", Types::modality2Text(modalityA), " : ", rawA);
+    return false;
   }
 
   float scoreL = rawA;
@@ -278,8 +281,10 @@ bool ResultParameter::mapScore(Modality modalityA, Instance instanceA, Algorithm
       // 0/0; it counts as the lower end.
       if (std::isnan(scoreL)) scoreL = 0.0f;
     }
+    // The lower cut is the decimal 1e-5, compared in double: the float nearest to it lies
+    // just below it and is cut as well.
     if (scoreL > 1.0f) scoreL = 1.0f;
-    if (scoreL < 1e-5f) scoreL = 0.0f;
+    if (static_cast<double>(scoreL) < 1e-5) scoreL = 0.0f;
   } else if (modeM == LogFar && algorithmA >= AlgHgm && algorithmA <= AlgHgmPyrBitSmwSb) {
     if (algorithmA == AlgFmf) {
       KXXCP_THROW(kAddScoreFunction, "logFar mapping not supported for FMF.");

@@ -109,13 +109,15 @@ class ScoreNormalizer {
   explicit ScoreNormalizer(Kind kindA = KindIdentity, bool clampAtZeroA = false);
 
   // Reads a mapping in text mode and builds the inverse. Returns ScoreCurveOk or
-  // ScoreCurveCannotRead; on failure the handle is unchanged.
+  // ScoreCurveCannotRead; on failure the handle is unchanged. The inverse never makes reading
+  // fail: a curve whose sloped knots are not ascending in y simply has none (inverse() null).
   int readSpline(std::istream& inA);
 
   // value(s) * scale, negative results 0 with clamping. May be non-finite for huge scores.
   double normalize(double scoreA) const;
   // The raw score mapped to scoreA: inverse(scoreA / scale) with a negative quotient 0 under
-  // clamping, never below the floor. Throws std::logic_error for a curve without inverse.
+  // clamping, never below the floor. Throws std::logic_error for a curve without a usable
+  // inverse.
   double denormalize(double scoreA) const;
 
   Kind kind() const { return kindM; }

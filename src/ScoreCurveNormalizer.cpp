@@ -43,10 +43,13 @@ int ScoreNormalizer::readSpline(std::istream& inA) {
       if (k.y == knotsL.front().y) floorValueL = k.x;
     }
   }
-  // A curve without slope, or one that is not increasing wherever it has a slope, cannot be
-  // inverted: refusing it is better than answering with a silently wrong inverse.
-  auto inverseL = std::make_unique<CurveMCSpline>();
-  if (!inverseL->setKnots(std::move(inverseKnotsL))) return ScoreCurveCannotRead;
+  // The inverse only serves denormalize; a well-formed forward curve is accepted whatever its
+  // inverse looks like. A curve without any slope has an empty inverse (which answers 0, so
+  // denormalize answers the floor). A curve whose knots with a slope are not strictly
+  // ascending in y has no usable inverse: denormalize then fails (code 1) rather than answer
+  // with a silently wrong value.
+  std::unique_ptr<CurveMCSpline> inverseL = std::make_unique<CurveMCSpline>();
+  if (!inverseKnotsL.empty() && !inverseL->setKnots(std::move(inverseKnotsL))) inverseL.reset();
 
   forwardM = std::move(forwardL);
   inverseM = std::move(inverseL);
@@ -70,7 +73,7 @@ double ScoreNormalizer::denormalize(double scoreA) const {
   } else if (inverseM) {
     x = inverseM->value(u);
   } else {
-    throw std::logic_error("curve has no inverse");
+    throw std::logic_error("curve has no usable inverse");
   }
   if (floorM) x = std::max(floorValueM, x);
   return x;

@@ -57,6 +57,8 @@ TEST_F(ResultParameterTest, ScalingBoundsAndClamps) {
   EXPECT_EQ(p.faceScoreMappingMode(), ResultParameter::Scaling);
   EXPECT_FLOAT_EQ(map(p, AlgVfa, 0.4f), (0.4f - 0.2f) / (0.6f - 0.2f));
   EXPECT_EQ(map(p, AlgHgm, 9.9e-6f), 0.0f);
+  EXPECT_EQ(map(p, AlgHgm, 1e-5f), 0.0f);  // the float 1e-5f lies just below 1e-5
+  EXPECT_EQ(map(p, AlgHgm, std::nextafter(1e-5f, 1.0f)), std::nextafter(1e-5f, 1.0f));
   EXPECT_EQ(map(p, AlgHgm, 1.01e-5f), 1.01e-5f);
   EXPECT_EQ(map(p, AlgHgm, 1.2f), 1.0f);
   EXPECT_EQ(map(p, AlgHgm, -3.0f), 0.0f);
@@ -87,14 +89,18 @@ TEST_F(ResultParameterTest, TheRawScoreRangeBoundary) {
       p.mapScore(ModalityFace, InstanceFaceFrontal, AlgHgm, 1.0000001e7f, true, false, outL));
   EXPECT_FALSE(p.mapScore(ModalityFace, InstanceFaceFrontal, AlgHgm, -2e7f, true, false, outL));
   EXPECT_FALSE(p.mapScore(ModalityFace, InstanceFaceFrontal, AlgHgm, NAN, true, false, outL));
-  EXPECT_FALSE(p.mapScore(ModalityFace, InstanceFaceFrontal, AlgHgm, NAN, false, false, outL));
   EXPECT_EQ(outL, 5.0f);
-  ASSERT_EQ(errorsM.entriesM.size(), 4u);
+  ASSERT_EQ(errorsM.entriesM.size(), 3u);
   EXPECT_EQ(errorsM.entriesM[0], "infinite raw sccore : hgm/faceFrontal/face : 1e+07");
   EXPECT_EQ(errorsM.entriesM[2], "infinite raw sccore : hgm/faceFrontal/face : nan");
-  // Unmapped scores pass as they are, large ones included.
+  // Unmapped scores pass as they are, large and non-finite ones included, and nothing is logged.
   EXPECT_TRUE(p.mapScore(ModalityFace, InstanceFaceFrontal, AlgHgm, 5e8f, false, false, outL));
   EXPECT_EQ(outL, 5e8f);
+  EXPECT_TRUE(p.mapScore(ModalityFace, InstanceFaceFrontal, AlgHgm, INFINITY, false, false, outL));
+  EXPECT_EQ(outL, INFINITY);
+  EXPECT_TRUE(p.mapScore(ModalityFace, InstanceFaceFrontal, AlgHgm, NAN, false, false, outL));
+  EXPECT_TRUE(std::isnan(outL));
+  EXPECT_EQ(errorsM.entriesM.size(), 3u);
 }
 
 TEST_F(ResultParameterTest, IrisScoresGoThroughTheIrisCurveInEveryMode) {

@@ -241,6 +241,15 @@ TEST_F(ResultTreeTest, BestSampleAndLookups) {
   EXPECT_KXXCP_MESSAGE(r.getScore(ModalityFace, InstanceFaceFrontal, kSample2, AlgLfa),
                        "No score found for this modality/instance/sample/algorithm.");
 
+  // The "nothing found" test truncates the best score: -9001.5 looks like no score at all.
+  ResultIdRecord lowL(2, 1);
+  addRaw(lowL, ModalityIris, InstanceIrisLeft, kSample1, AlgDaugman2010, -9001.5f);
+  EXPECT_KXXCP_MESSAGE(lowL.getBestSampleScore(ModalityIris, InstanceIrisLeft, bestL),
+                       "No score found for this modality/instace.");
+  addRaw(lowL, ModalityIris, InstanceIrisRight, kSample2, AlgDaugman2010, 3e38f);
+  EXPECT_EQ(lowL.getBestSampleScore(ModalityIris, InstanceIrisRight, bestL), 3e38f);
+  EXPECT_EQ(bestL, kSample2);
+
   const auto& bio = r.getBioRecord(bioKey(ModalityFace, InstanceFaceFrontal), false);
   EXPECT_EQ(bio.getResultTemplateIdByIndex(2), kSample3);
   EXPECT_KXXCP_MESSAGE(bio.getResultTemplateIdByIndex(3),
@@ -344,8 +353,14 @@ TEST_F(ResultTreeTest, Dumps) {
   ResultIdRecord& r = list.getResultIdRecordIfExistsOrAddNew(7, 2);
   addRaw(r, ModalityFace, InstanceFaceFrontal, kSample3, AlgHgm, 1.5f);
   addRaw(r, ModalityFace, InstanceFaceFrontal, kSample3, AlgLfa, 2.0f);
+  // The dumps look the image up by instance and sample id, with the modality left at 0: a
+  // registration under the face modality is not the one they find.
   ResultTreeList::addTemplateKeyMapFilename(
-      TemplateKey(ModalityFace, InstanceFaceFrontal, kSample3), "probe.png");
+      TemplateKey(ModalityUnknown, InstanceFaceFrontal, kSample3), "probe.png");
+  ResultTreeList::addTemplateKeyMapFilename(
+      TemplateKey(ModalityFace, InstanceFaceFrontal, kSample3), "other.png");
+  ResultTreeList::addTemplateKeyMapFilename(
+      TemplateKey(ModalityFace, InstanceFaceFrontal, kSample1), "face.png");
   std::ostringstream osL;
   list.info(osL, 3);
   EXPECT_EQ(osL.str(),

@@ -50,9 +50,10 @@ class QUARLEN_EXPORT ResultParameter {
   bool isInitialised() const { return initialisedM; }
   FaceScoreMappingMode faceScoreMappingMode() const { return modeM; }
 
-  // Maps raw score rawA of one block onto the common scale. Returns false when the score is
-  // dropped (outside [-1e7, 1e7] or not finite; logged "infinite raw sccore : "...); mappedA is
-  // then untouched. With mapScoreA false the score passes unchanged. Mapping errors are logged
+  // Maps raw score rawA of one block onto the common scale. With mapScoreA false the score
+  // passes unchanged, whatever its value. Otherwise returns false when the score is dropped
+  // (outside [-1e7, 1e7] or not a number; logged "infinite raw sccore : "...); mappedA is
+  // then untouched. Mapping errors are logged
   // and the score passes unmapped (iris: becomes 0). Throws kxxcp::Exception for the cases the
   // mapping does not support (fmf and hgmPyrBitSmwSb with gallery normalisation in LogFar mode).
   bool mapScore(Modality modalityA, Instance instanceA, Algorithm algorithmA, float rawA,

@@ -56,6 +56,8 @@ class QUARLEN_EXPORT ResultTreeList {
   void infoCsv(std::ostream& osA, int verbosityA) const;
 
   // Names the image file of a sample in the dumps. Process-wide; register before identifying.
+  // The dumps look a sample up by its instance and sample id with the modality left at 0
+  // (ModalityUnknown): register under TemplateKey(ModalityUnknown, instance, sampleId).
   static void addTemplateKeyMapFilename(const TemplateKey& keyA, const std::string& fileNameA);
   // The registered file name of keyA, if any.
   static bool templateKeyFilename(const TemplateKey& keyA, std::string& fileNameA);

@@ -37,14 +37,15 @@ enum ScoreCurveError : int {
 // Reads the mapping file at pathA into a new spline mapping that clamps negative values to 0.
 // The caller owns *handleA and releases it with destroyNormalizer. Codes: 10 null path, 11 null
 // handleA, 15 cannot open, 16 the file is not a well-formed mapping (a count of numbers that is
-// no multiple of 3, no numbers at all, a word that is no number, a value that is not finite, x
-// not strictly ascending, or a curve whose inverse is not ascending), 17 exception on opening.
+// no multiple of 3, no numbers at all, a word that is no number, a value that is not finite, or
+// x not strictly ascending), 17 exception on opening.
 QUARLEN_EXPORT int createNormalizerFromFile(ScoreNormalizer** handleA, const char* pathA);
 // *outA = forward mapping of scoreA (times the scale, negative results clamped to 0).
 // 12 null handle, 19 scoreA (or its mapping) not finite, 11 null outA.
 QUARLEN_EXPORT int normalizeScore(const ScoreNormalizer* handleA, float scoreA, float* outA);
 // *outA = the raw score whose mapping is scoreA (never below the curve's floor).
-// 12 null handle, 19 scoreA not finite or negative, 11 null outA.
+// 12 null handle, 19 scoreA not finite or negative, 11 null outA, 1 when the curve cannot be
+// inverted (its knots with a non-zero slope are not strictly ascending in y).
 QUARLEN_EXPORT int denormalizeScore(const ScoreNormalizer* handleA, float scoreA, float* outA);
 // The scale multiplies every mapped value; a value outside [0.5, 1.5] resets it to 1.0.
 // 19 for a scale that is not finite or negative.
