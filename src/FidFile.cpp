@@ -549,7 +549,9 @@ bool FidFile::forEachRecord(bool dataA, const RecordVisitor& fnA) {
   const std::uint32_t capacityL = headerM.capacity;
   // Small records are read in runs; for large ones without data only the headers are read.
   const bool runsL = dataA || sizeL <= 4096;
-  const std::uint32_t perRunL = runsL ? std::max<std::uint32_t>(1, (1u << 20) / sizeL) : 1;
+  if (capacityL == 0) return true;
+  const std::uint32_t perRunL =
+      runsL ? std::min(capacityL, std::max<std::uint32_t>(1, (1u << 20) / sizeL)) : 1;
   std::vector<unsigned char> runL(runsL ? static_cast<std::size_t>(perRunL) * sizeL : 8);
   invalidateBuffer();
   for (std::uint32_t firstL = 0; firstL < capacityL; firstL += perRunL) {
