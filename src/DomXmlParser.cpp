@@ -1,8 +1,8 @@
 #include "DomXmlParser.h"
 
 #include <climits>
-#include <filesystem>
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
 
 #include <xercesc/dom/DOMElement.hpp>
