@@ -25,9 +25,9 @@
 #include <qrliris/IrisCodeForms.h>
 #include <quarlen/StageMatchEngine_Base.h>
 
-#include "engines/StageMatchEngine_Face_Vector.h"
-#include "engines/StageMatchEngine_Iris_Daugman_2010.h"
-#include "engines/VectorKernels.h"
+#include "engines/face/StageMatchEngine_Face_Vector.h"
+#include "engines/iris/StageMatchEngine_Iris_Daugman_2010.h"
+#include "engines/kernels/VectorKernels.h"
 
 #ifdef QUARLEN_BENCH_WITH_FAISS
 #include <faiss/IndexBinaryFlat.h>

@@ -27,7 +27,7 @@
 
 #include <unistd.h>
 
-#include "FidChecksum.h"
+#include "gallery/FidChecksum.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <quarlen/IdRecordImp.h>
 #include <quarlen/TemplateMetaDataFinger.h>
 
-#include "RecordIo.h"
+#include "records/RecordIo.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <sstream>
 #include <vector>
 
-#include "ScoreCurve.h"
+#include "scoring/ScoreCurveLibrary.h"
 
 namespace {
 

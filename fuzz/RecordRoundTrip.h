@@ -15,7 +15,7 @@
 
 #include <qrlcore/Exception.h>
 
-#include "RecordIo.h"
+#include "records/RecordIo.h"
 
 namespace qridy {
 namespace fuzzing {

@@ -27,9 +27,9 @@
 
 #include <qrlcore/Notification.h>
 
-#include "FidFile.h"
-#include "FidJournal.h"
-#include "MultiPartFidFile.h"
+#include "gallery/FidFile.h"
+#include "gallery/FidJournal.h"
+#include "gallery/MultiPartFidFile.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include <qrlcore/Exception.h>
 
-#include "ScoreCurve.h"
+#include "scoring/ScoreCurveLibrary.h"
 
 namespace {
 

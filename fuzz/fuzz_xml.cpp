@@ -7,7 +7,7 @@
 #include <qrlcore/Exception.h>
 #include <xercesc/dom/DOMNodeList.hpp>
 
-#include "DomXmlParser.h"
+#include "frame/DomXmlParser.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* dataA, std::size_t sizeA) {
   const std::string textL(reinterpret_cast<const char*>(dataA), sizeA);

@@ -24,7 +24,7 @@
 namespace qridy {
 namespace {
 
-using testsupport::writeToString;
+using quarlen_test::writeToString;
 
 using Seeds = std::map<std::string, std::string>;  // file name -> bytes
 
@@ -83,19 +83,19 @@ class FuzzSeedsTest : public ::testing::Test {
     Seeds& templatesL = seedsL["fuzz_template"];
     templatesL["empty.tp"] = writeToString(TemplateImp());
     addRandom<TemplateImp>(templatesL, "random.tp", 4, 21, [](std::mt19937& rngA) {
-      return testsupport::randomTemplate(rngA, ModalityFingerprint, 16);
+      return quarlen_test::randomTemplate(rngA, ModalityFingerprint, 16);
     });
     Seeds& bioL = seedsL["fuzz_bio_record"];
     bioL["empty.br"] = writeToString(BioRecordImp(ModalityFingerprint, InstanceFingerRightThumb));
     addRandom<BioRecordImp>(bioL, "random.br", 4, 22, [](std::mt19937& rngA) {
-      return testsupport::randomBioRecord(rngA, ModalityFace, InstanceFaceFrontal, 3, 16);
+      return quarlen_test::randomBioRecord(rngA, ModalityFace, InstanceFaceFrontal, 3, 16);
     });
     Seeds& idL = seedsL["fuzz_id_record"];
     IdRecordImp emptyL;
     emptyL.setIdRecordKey({7, 9});
     idL["empty.qx"] = writeToString(emptyL);
     addRandom<IdRecordImp>(idL, "random.qx", 6, 23, [](std::mt19937& rngA) {
-      return testsupport::randomIdRecord(rngA, 3, 2, 16);
+      return quarlen_test::randomIdRecord(rngA, 3, 2, 16);
     });
     return seedsL;
   }
@@ -118,7 +118,7 @@ TEST_F(FuzzSeedsTest, CommittedSeedsAreTheCurrentRecords) {
       if (writingL) {
         std::ofstream(pathL, std::ios::binary) << seedL.second;
       } else {
-        EXPECT_EQ(testsupport::hex(readFile(pathL)), testsupport::hex(seedL.second)) << pathL;
+        EXPECT_EQ(quarlen_test::hex(readFile(pathL)), quarlen_test::hex(seedL.second)) << pathL;
       }
     }
   }

@@ -10,7 +10,7 @@
 #include <quarlen/FingerprintDescriptor.h>
 #include <quarlen/IrisDescriptor.h>
 
-#include "Coding.h"
+#include "common/Coding.h"
 #include "generation/DescriptorStream.h"
 
 namespace qrbase {

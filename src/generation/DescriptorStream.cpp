@@ -4,7 +4,7 @@
 #include <qrlimage/PngCodec.h>
 #include <quarlen/EyeDescriptor.h>
 
-#include "Coding.h"
+#include "common/Coding.h"
 
 namespace qrbase {
 namespace descriptorstream {

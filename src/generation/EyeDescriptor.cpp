@@ -1,6 +1,6 @@
 #include <quarlen/EyeDescriptor.h>
 
-#include "Coding.h"
+#include "common/Coding.h"
 #include "generation/DescriptorStream.h"
 
 namespace qrbase {

@@ -2,7 +2,7 @@
 
 #include <sstream>
 
-#include "Coding.h"
+#include "common/Coding.h"
 #include "generation/DescriptorStream.h"
 
 namespace qrbase {

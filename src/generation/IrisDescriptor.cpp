@@ -1,6 +1,6 @@
 #include <quarlen/IrisDescriptor.h>
 
-#include "Coding.h"
+#include "common/Coding.h"
 #include "generation/DescriptorStream.h"
 
 namespace qrbase {

@@ -2,7 +2,7 @@
 
 #include <sstream>
 
-namespace testsupport {
+namespace quarlen_test {
 
 void fillHeader(qrbase::BioDescriptor& descriptorA, qridy::Instance instanceA) {
   descriptorA.setInstance(instanceA);
@@ -96,4 +96,4 @@ std::string descriptorBytes(const qrbase::BioDescriptor& descriptorA, bool withI
   return osL.str();
 }
 
-}  // namespace testsupport
+}  // namespace quarlen_test

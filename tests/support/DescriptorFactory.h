@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-namespace testsupport {
+namespace quarlen_test {
 
 // The header fields every factory sets: instance, sample id, identity key, quality, age class.
 void fillHeader(qrbase::BioDescriptor& descriptorA, qridy::Instance instanceA);
@@ -29,4 +29,4 @@ std::unique_ptr<qrbase::FingerprintDescriptor> fullFingerprintDescriptor();
 // A descriptor's stream bytes.
 std::string descriptorBytes(const qrbase::BioDescriptor& descriptorA, bool withInputImageA = true);
 
-}  // namespace testsupport
+}  // namespace quarlen_test

@@ -11,15 +11,13 @@
 
 #include "support/RecordBytes.h"
 
-#define EXPECT_KXXCP_MESSAGE(statementA, messageA)                            \
-  EXPECT_EQ(::qridy::testsupport::thrownMessage([&] { (void)(statementA); }), \
-            std::string(messageA))                                            \
+#define EXPECT_KXXCP_MESSAGE(statementA, messageA)                                             \
+  EXPECT_EQ(::quarlen_test::thrownMessage([&] { (void)(statementA); }), std::string(messageA)) \
       << #statementA
 
-#define EXPECT_KXXCP_PREFIX(statementA, prefixA)                                   \
-  do {                                                                             \
-    const std::string kxxcpMessageL =                                              \
-        ::qridy::testsupport::thrownMessage([&] { (void)(statementA); });          \
-    EXPECT_EQ(kxxcpMessageL.rfind(std::string(prefixA), 0), 0u) << kxxcpMessageL;  \
-    EXPECT_GT(kxxcpMessageL.size(), std::string(prefixA).size()) << kxxcpMessageL; \
+#define EXPECT_KXXCP_PREFIX(statementA, prefixA)                                                  \
+  do {                                                                                            \
+    const std::string kxxcpMessageL = ::quarlen_test::thrownMessage([&] { (void)(statementA); }); \
+    EXPECT_EQ(kxxcpMessageL.rfind(std::string(prefixA), 0), 0u) << kxxcpMessageL;                 \
+    EXPECT_GT(kxxcpMessageL.size(), std::string(prefixA).size()) << kxxcpMessageL;                \
   } while (0)

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace testsupport {
+namespace quarlen_test {
 
 std::uint32_t crc32(const unsigned char* dataA, std::size_t sizeA) {
   std::uint32_t crcL = 0xffffffffu;
@@ -88,4 +88,4 @@ std::size_t findChunk(const Bytes& pngA, const char* typeA) {
   return std::string::npos;
 }
 
-}  // namespace testsupport
+}  // namespace quarlen_test

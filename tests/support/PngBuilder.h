@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace testsupport {
+namespace quarlen_test {
 
 using Bytes = std::vector<unsigned char>;
 
@@ -31,4 +31,4 @@ void fixChunkCrc(Bytes& pngA, std::size_t chunkA);
 // The byte offset of the first chunk of the given type; npos when there is none.
 std::size_t findChunk(const Bytes& pngA, const char* typeA);
 
-}  // namespace testsupport
+}  // namespace quarlen_test

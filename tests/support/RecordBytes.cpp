@@ -6,8 +6,7 @@
 
 #include <qrlcore/Exception.h>
 
-namespace qridy {
-namespace testsupport {
+namespace quarlen_test {
 
 namespace {
 void requireRange(const std::string& bytesA, std::size_t offsetA, std::size_t sizeA) {
@@ -106,5 +105,4 @@ std::string thrownMessage(const std::function<void()>& fnA) {
   return "<no exception>";
 }
 
-}  // namespace testsupport
-}  // namespace qridy
+}  // namespace quarlen_test

@@ -11,8 +11,7 @@
 #include <sstream>
 #include <string>
 
-namespace qridy {
-namespace testsupport {
+namespace quarlen_test {
 
 // Bytes from small integers: bytes({0x54, 0x42}) == "TB".
 std::string bytes(std::initializer_list<int> valuesA);
@@ -70,5 +69,4 @@ void addToFixed32At(std::string& bytesA, std::size_t offsetA, std::int64_t delta
 // "<other exception: ...>" for any other exception type.
 std::string thrownMessage(const std::function<void()>& fnA);
 
-}  // namespace testsupport
-}  // namespace qridy
+}  // namespace quarlen_test

@@ -10,8 +10,7 @@
 
 #include "support/RecordBytes.h"
 
-namespace qridy {
-namespace testsupport {
+namespace quarlen_test {
 
 namespace {
 
@@ -131,5 +130,4 @@ IdRecordImp* randomIdRecord(std::mt19937& rngA, unsigned int maxBioRecordsA,
   return recordL;
 }
 
-}  // namespace testsupport
-}  // namespace qridy
+}  // namespace quarlen_test

@@ -12,8 +12,9 @@
 #include <quarlen/TemplateImp.h>
 #include <quarlen/Types.h>
 
-namespace qridy {
-namespace testsupport {
+namespace quarlen_test {
+
+using namespace qridy;
 
 // A block of algorithmA with random gallery, probe and metadata parts of up to maxPartA bytes
 // (each possibly empty) and a random symmetric flag.
@@ -33,5 +34,4 @@ BioRecordImp* randomBioRecord(std::mt19937& rngA, Modality modalityA, Instance i
 IdRecordImp* randomIdRecord(std::mt19937& rngA, unsigned int maxBioRecordsA = 4,
                             unsigned int maxTemplatesA = 3, unsigned int maxPartA = 64);
 
-}  // namespace testsupport
-}  // namespace qridy
+}  // namespace quarlen_test

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdint>
 
-namespace testsupport {
+namespace quarlen_test {
 
 namespace {
 // A small deterministic generator (the same pattern on every platform).
@@ -53,4 +53,4 @@ qrimg::ByteImage makeEye(const EyeSpec& specA) {
   return eyeL;
 }
 
-}  // namespace testsupport
+}  // namespace quarlen_test

@@ -5,7 +5,7 @@
 
 #include <qrlimage/Image.h>
 
-namespace testsupport {
+namespace quarlen_test {
 
 struct EyeSpec {
   int width = 320;
@@ -23,4 +23,4 @@ struct EyeSpec {
 
 qrimg::ByteImage makeEye(const EyeSpec& specA);
 
-}  // namespace testsupport
+}  // namespace quarlen_test
