@@ -316,10 +316,12 @@ bool IdRecordImp::deleteTemplates(Modality modalityA, Instance instanceA) {
     reset();
     return true;
   }
+  // Any modality with a definite instance names no set of records: nothing is deleted.
+  if (modalityA == ModalityAny) return false;
   bool deletedL = false;
   for (auto itL = bioRecordsM.begin(); itL != bioRecordsM.end();) {
     const BioRecordImp* bioL = itL->second;
-    if ((modalityA == ModalityAny || bioL->modality() == modalityA) &&
+    if (bioL->modality() == modalityA &&
         (instanceA == InstanceAny || bioL->instance() == instanceA)) {
       delete bioL;
       itL = bioRecordsM.erase(itL);
