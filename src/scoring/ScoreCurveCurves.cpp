@@ -154,7 +154,6 @@ bool CurveLogErfc::setParameters(const double* paramsA, int countA) {
 // ---- CurveMCSpline
 
 bool CurveMCSpline::setKnots(std::vector<Knot> knotsA) {
-  if (knotsA.empty()) return false;
   for (std::size_t i = 0; i < knotsA.size(); ++i) {
     const Knot& k = knotsA[i];
     if (!std::isfinite(k.x) || !std::isfinite(k.y) || !std::isfinite(k.d)) return false;
@@ -174,6 +173,25 @@ bool CurveMCSpline::setKnots(std::vector<Knot> knotsA) {
   c2M = std::move(c2L);
   c3M = std::move(c3L);
   return true;
+}
+
+void CurveMCSpline::setKnotsAsGiven(std::vector<Knot> knotsA) {
+  const std::size_t n = knotsA.size();
+  std::vector<double> c2L(n, 0.0), c3L(n, 0.0);
+  for (std::size_t i = 0; i + 1 < n; ++i) {
+    const double h = knotsA[i + 1].x - knotsA[i].x;
+    const double m = (knotsA[i + 1].y - knotsA[i].y) / h;
+    const double c2 = (3.0 * m - 2.0 * knotsA[i].d - knotsA[i + 1].d) / h;
+    const double c3 = (knotsA[i].d + knotsA[i + 1].d - 2.0 * m) / (h * h);
+    // A repeated x (h = 0) or an overflowing cubic leaves the line of slope d[i].
+    if (std::isfinite(c2) && std::isfinite(c3)) {
+      c2L[i] = c2;
+      c3L[i] = c3;
+    }
+  }
+  knotsM = std::move(knotsA);
+  c2M = std::move(c2L);
+  c3M = std::move(c3L);
 }
 
 std::size_t CurveMCSpline::interval(double xA) const {
