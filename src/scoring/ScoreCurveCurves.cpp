@@ -159,23 +159,15 @@ bool CurveMCSpline::setKnots(std::vector<Knot> knotsA) {
     if (!std::isfinite(k.x) || !std::isfinite(k.y) || !std::isfinite(k.d)) return false;
     if (i > 0 && !(knotsA[i - 1].x < k.x)) return false;
   }
-  const std::size_t n = knotsA.size();
-  std::vector<double> c2L(n, 0.0), c3L(n, 0.0);
-  for (std::size_t i = 0; i + 1 < n; ++i) {
-    const double h = knotsA[i + 1].x - knotsA[i].x;
-    const double m = (knotsA[i + 1].y - knotsA[i].y) / h;
-    c2L[i] = (3.0 * m - 2.0 * knotsA[i].d - knotsA[i + 1].d) / h;
-    c3L[i] = (knotsA[i].d + knotsA[i + 1].d - 2.0 * m) / (h * h);
-    // Knots so close or values so far apart that the cubic overflows describe no curve.
-    if (!std::isfinite(c2L[i]) || !std::isfinite(c3L[i])) return false;
-  }
-  knotsM = std::move(knotsA);
-  c2M = std::move(c2L);
-  c3M = std::move(c3L);
-  return true;
+  // Knots so close or values so far apart that the cubic overflows describe no curve.
+  return install(std::move(knotsA), false);
 }
 
 void CurveMCSpline::setKnotsAsGiven(std::vector<Knot> knotsA) {
+  install(std::move(knotsA), true);
+}
+
+bool CurveMCSpline::install(std::vector<Knot> knotsA, bool lineWhereInfiniteA) {
   const std::size_t n = knotsA.size();
   std::vector<double> c2L(n, 0.0), c3L(n, 0.0);
   for (std::size_t i = 0; i + 1 < n; ++i) {
@@ -183,15 +175,17 @@ void CurveMCSpline::setKnotsAsGiven(std::vector<Knot> knotsA) {
     const double m = (knotsA[i + 1].y - knotsA[i].y) / h;
     const double c2 = (3.0 * m - 2.0 * knotsA[i].d - knotsA[i + 1].d) / h;
     const double c3 = (knotsA[i].d + knotsA[i + 1].d - 2.0 * m) / (h * h);
-    // A repeated x (h = 0) or an overflowing cubic leaves the line of slope d[i].
     if (std::isfinite(c2) && std::isfinite(c3)) {
       c2L[i] = c2;
       c3L[i] = c3;
+    } else if (!lineWhereInfiniteA) {
+      return false;
     }
   }
   knotsM = std::move(knotsA);
   c2M = std::move(c2L);
   c3M = std::move(c3L);
+  return true;
 }
 
 std::size_t CurveMCSpline::interval(double xA) const {

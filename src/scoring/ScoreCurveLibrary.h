@@ -102,6 +102,9 @@ class CurveMCSpline : public CurveBase {
   const std::vector<Knot>& knots() const { return knotsM; }
 
  private:
+  // Takes the knots and computes the coefficients. An interval whose cubic is not finite fails
+  // (spline unchanged), or with lineWhereInfiniteA is the line of slope d[k] through its knot.
+  bool install(std::vector<Knot> knotsA, bool lineWhereInfiniteA);
   std::size_t interval(double xA) const;
 
   std::vector<Knot> knotsM;
