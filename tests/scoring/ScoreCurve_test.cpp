@@ -99,6 +99,21 @@ TEST_F(ScoreCurveTest, TwoWeightFusionMatchesAnIndependentIntegral) {
   EXPECT_FLOAT_EQ(nearL, static_cast<float>(S - std::log10(1.0 + S * kLn10)));
 }
 
+// The switch between the two-weight and the equal-weight formula at |w0 - w1| = 0.001, with
+// weights far from 1, where the two formulas part: scores (1, 1), weights 3 and 3 +- 0.0011 or
+// 0.0009 (as floats: differences 0.00110006 and 0.00090003).
+//  - 0.0011 apart: S = 6.0011, L = S ln 10 = 13.8180; A = exp(2.0011 L / 3.0011) * 3.0011 /
+//    0.0011 and B = exp(2 L / 3) * 3 / -0.0011 nearly cancel: S - log10(A + B) = 1.25141;
+//  - 0.0009 apart: S = 6.0009, S - log10(1 + L) = 6.0009 - log10(14.8176) = 4.83012.
+TEST_F(ScoreCurveTest, TheWeightDifferenceThresholdSwitchesTheFormula) {
+  EXPECT_NEAR(fuse({1.0f, 1.0f}, {3.0f, 3.0011f}), 1.25141, 2e-5);
+  EXPECT_NEAR(fuse({1.0f, 1.0f}, {3.0011f, 3.0f}), 1.25141, 2e-5);  // the difference's size
+  EXPECT_NEAR(fuse({1.0f, 1.0f}, {3.0f, 3.0009f}), 4.83012, 2e-5);
+  EXPECT_NEAR(fuse({1.0f, 1.0f}, {3.0009f, 3.0f}), 4.83012, 2e-5);
+  // Equal weights of 3: no two-weight formula, S = 6, 6 - log10(1 + 6 ln 10) = 4.82928.
+  EXPECT_NEAR(fuse({1.0f, 1.0f}, {3.0f, 3.0f}), 4.82928, 2e-5);
+}
+
 TEST_F(ScoreCurveTest, WeightNormalisationRules) {
   // n > 2: weights divided by the largest one when it exceeds 1.
   const float threeL = fuse({1.0f, 2.0f, 3.0f}, {2.0f, 4.0f, 1.0f});
@@ -170,6 +185,14 @@ TEST_F(ScoreCurveTest, FusionHandleChecksAndWeights) {
   EXPECT_EQ(setFusionScale(fusionL, -3.0f), ScoreCurveOk);
   EXPECT_EQ(getFusionScale(fusionL, &scaleL), ScoreCurveOk);
   EXPECT_EQ(scaleL, 1.0f);
+  // At the bound: 0 resets, the smallest positive value is kept.
+  EXPECT_EQ(setFusionScale(fusionL, 2.0f), ScoreCurveOk);
+  EXPECT_EQ(setFusionScale(fusionL, 0.0f), ScoreCurveOk);
+  EXPECT_EQ(getFusionScale(fusionL, &scaleL), ScoreCurveOk);
+  EXPECT_EQ(scaleL, 1.0f);
+  EXPECT_EQ(setFusionScale(fusionL, std::numeric_limits<float>::denorm_min()), ScoreCurveOk);
+  EXPECT_EQ(getFusionScale(fusionL, &scaleL), ScoreCurveOk);
+  EXPECT_EQ(scaleL, std::numeric_limits<float>::denorm_min());
   EXPECT_EQ(setFusionScale(fusionL, std::numeric_limits<float>::infinity()),
             ScoreCurveInvalidValue);
 
@@ -342,6 +365,20 @@ TEST_F(ScoreCurveTest, ScaleOfAMapping) {
   EXPECT_EQ(setNormalizerScale(handleL, 1.5f), ScoreCurveOk);
   EXPECT_EQ(getNormalizerScale(handleL, &scaleL), ScoreCurveOk);
   EXPECT_EQ(scaleL, 1.5f);
+  // The accepted range [0.5, 1.5] at both ends, and the values just outside it.
+  const auto scaleAfter = [&](float valueA) {
+    EXPECT_EQ(setNormalizerScale(handleL, 1.25f), ScoreCurveOk);
+    EXPECT_EQ(setNormalizerScale(handleL, valueA), ScoreCurveOk) << valueA;
+    EXPECT_EQ(getNormalizerScale(handleL, &scaleL), ScoreCurveOk);
+    return scaleL;
+  };
+  EXPECT_EQ(scaleAfter(0.5f), 0.5f);
+  EXPECT_EQ(scaleAfter(std::nextafter(0.5f, 0.0f)), 1.0f);
+  EXPECT_EQ(scaleAfter(std::nextafter(1.5f, 2.0f)), 1.0f);
+  EXPECT_EQ(scaleAfter(0.0f), 1.0f);  // the smallest value not refused
+  EXPECT_EQ(setNormalizerScale(handleL, -std::numeric_limits<float>::denorm_min()),
+            ScoreCurveInvalidValue);
+  EXPECT_EQ(setNormalizerScale(handleL, INFINITY), ScoreCurveInvalidValue);
   EXPECT_EQ(setNormalizerScale(handleL, -1.0f), ScoreCurveInvalidValue);
   EXPECT_EQ(setNormalizerScale(handleL, NAN), ScoreCurveInvalidValue);
   EXPECT_EQ(getNormalizerScale(handleL, nullptr), ScoreCurveOutputNull);
