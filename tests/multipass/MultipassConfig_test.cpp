@@ -406,6 +406,19 @@ TEST_F(MultipassConfigTest, InfoDump) {
             "<common processing = \"sequential\"\t />\n" +
                 stageDumpL("hgm", "2", "[Additional]\nsearchMode=1\n") +
                 stageDumpL("lfa", "4", "") + "</multipass>\n");
+
+  // The processing text of every value, written out.
+  const std::pair<unsigned, const char*> processingTextsL[] = {
+      {0, "parallel"}, {1, "sequential"}, {2, "filtering"}, {3, "unknown"}};
+  MultipassConfig emptyL;
+  for (const auto& [valueL, textL] : processingTextsL) {
+    emptyL.setProcessing(static_cast<MultipassConfig::Processing>(valueL));
+    std::ostringstream dumpL;
+    emptyL.info(dumpL);
+    EXPECT_NE(dumpL.str().find(std::string("<common processing = \"") + textL + "\"\t />\n"),
+              std::string::npos)
+        << dumpL.str();
+  }
 }
 
 }  // namespace
