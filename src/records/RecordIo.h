@@ -11,6 +11,7 @@
 #include <iomanip>
 #include <istream>
 #include <memory>
+#include <ostream>
 #include <sstream>
 #include <streambuf>
 #include <string>
@@ -102,20 +103,6 @@ inline bool readPart(std::istream& isA, std::uint32_t sizeA, std::unique_ptr<uns
   return false;
 }
 
-// A float stored as the IEEE 754 single-precision bits of a little-endian uint32; like the
-// other getters it changes valueA only when all four bytes are there.
-inline bool getFloat32(coding::Cursor& curA, float& valueA) {
-  std::uint32_t bitsL;
-  if (!curA.getFixed32(bitsL)) return false;
-  std::memcpy(&valueA, &bitsL, 4);
-  return true;
-}
-inline void encodeFloat32(unsigned char* dstA, float valueA) {
-  std::uint32_t bitsL;
-  std::memcpy(&bitsL, &valueA, 4);
-  coding::encodeFixed32(dstA, bitsL);
-}
-
 // A new array holding a copy of sizeA bytes; null for an empty or missing source.
 inline std::unique_ptr<unsigned char[]> copyBytes(const unsigned char* dataA, std::size_t sizeA) {
   if (dataA == nullptr || sizeA == 0) return nullptr;
@@ -157,6 +144,33 @@ inline coding::Cursor readHead(std::istream& isA, unsigned char* headA, std::siz
   curL.getFixed16(readVersionL);
   checkVersion(readVersionL, versionA, kindA, functionA);
   return curL;
+}
+
+// Writes the fixed head of a record, the counterpart of readHead: N bytes, the magic and the
+// version first, then the fields fillA puts through the cursor it is given (over the N - 4 bytes
+// after the version; bytes it leaves out stay 0), all in one write.
+template <std::size_t N, typename Fill>
+void writeHead(std::ostream& osA, const char* magicA, std::uint16_t versionA, Fill fillA) {
+  static_assert(N >= 4, "a head holds at least the magic and the version");
+  unsigned char headL[N] = {static_cast<unsigned char>(magicA[0]),
+                            static_cast<unsigned char>(magicA[1])};
+  coding::encodeFixed16(headL + 2, versionA);
+  coding::PutCursor curL(headL + 4, N - 4);
+  fillA(curL);
+  osA.write(reinterpret_cast<const char*>(headL), N);
+}
+
+// The read operation of a record kind: runs readA (which resets the record and reads it) and
+// re-throws whatever it throws as one kxxcp::Exception of functionA with the standard
+// introductions ("kxxcp caught: ", ...), so every nesting level adds its introduction.
+template <typename Read>
+std::istream& readRecordOf(std::istream& isA, const char* functionA, Read readA) {
+  try {
+    readA();
+  } catch (...) {
+    KXXCP_RETHROW(functionA);
+  }
+  return isA;
 }
 
 // Throws "Too many <whatA> to write: '<countA>'." when a count does not fit its 16-bit field: a
