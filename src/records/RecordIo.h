@@ -5,6 +5,7 @@
 // parts, the magic/version checks every record starts with, and the attribute lines of the
 // validation texts. Integer coding itself lives in Coding.h.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -16,10 +17,6 @@
 #include <streambuf>
 #include <string>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include <qrlcore/Exception.h>
 
 #include "common/Coding.h"
@@ -28,39 +25,34 @@ namespace qridy {
 namespace recordio {
 
 // Reference byte sum: every byte as an unsigned 8-bit value, accumulated in a wrapping 32-bit
-// integer. Kept beside the vector version, which the tests compare against it.
+// integer. Kept beside the lane version, which the tests compare against it.
 inline std::uint32_t byteSumScalar(const unsigned char* dataA, std::size_t sizeA) {
   std::uint32_t sumL = 0;
   for (std::size_t i = 0; i < sizeA; ++i) sumL += dataA[i];
   return sumL;
 }
 
-// The same sum, 64 bytes per step with SSE2's sum of absolute differences against zero (which
-// adds eight bytes into one 64-bit lane). The 64-bit lanes cannot overflow for any part that
-// fits in memory, and truncating them to 32 bits gives the wrapping 32-bit sum.
+// The same sum in plain C++ (the records layer makes no choice of instruction set; vector
+// kernels are the engines' business), shaped so that the compiler can vectorise it: bytes go
+// into 32 lanes of 16 bits, 32 bytes per step. A lane gains at most 255 per step, so after
+// kStepsPerRound steps (at most 65280) the lanes are added to the 32-bit sum before they could
+// overflow.
 inline std::uint32_t byteSum(const unsigned char* dataA, std::size_t sizeA) {
-#if defined(__SSE2__)
-  const __m128i zeroL = _mm_setzero_si128();
-  __m128i acc0L = zeroL, acc1L = zeroL;
+  constexpr std::size_t kLanes = 32;
+  constexpr std::size_t kStepsPerRound = 256;
+  std::uint32_t sumL = 0;
   std::size_t i = 0;
-  for (; i + 64 <= sizeA; i += 64) {
-    const __m128i* p = reinterpret_cast<const __m128i*>(dataA + i);
-    acc0L = _mm_add_epi64(acc0L, _mm_sad_epu8(_mm_loadu_si128(p), zeroL));
-    acc1L = _mm_add_epi64(acc1L, _mm_sad_epu8(_mm_loadu_si128(p + 1), zeroL));
-    acc0L = _mm_add_epi64(acc0L, _mm_sad_epu8(_mm_loadu_si128(p + 2), zeroL));
-    acc1L = _mm_add_epi64(acc1L, _mm_sad_epu8(_mm_loadu_si128(p + 3), zeroL));
+  while (sizeA - i >= kLanes) {
+    std::size_t stepsL = std::min<std::size_t>((sizeA - i) / kLanes, kStepsPerRound);
+    std::uint16_t lanesL[kLanes] = {};
+    for (; stepsL > 0; --stepsL, i += kLanes) {
+      for (std::size_t j = 0; j < kLanes; ++j) {
+        lanesL[j] = static_cast<std::uint16_t>(lanesL[j] + dataA[i + j]);
+      }
+    }
+    for (std::size_t j = 0; j < kLanes; ++j) sumL += lanesL[j];
   }
-  for (; i + 16 <= sizeA; i += 16) {
-    acc0L = _mm_add_epi64(
-        acc0L, _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(dataA + i)), zeroL));
-  }
-  const __m128i accL = _mm_add_epi64(acc0L, acc1L);
-  std::uint64_t lanesL[2];
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(lanesL), accL);
-  return static_cast<std::uint32_t>(lanesL[0] + lanesL[1]) + byteSumScalar(dataA + i, sizeA - i);
-#else
-  return byteSumScalar(dataA, sizeA);
-#endif
+  return sumL + byteSumScalar(dataA + i, sizeA - i);
 }
 
 // Reads up to sizeA bytes and returns how many arrived (fewer only at the end of the stream).
