@@ -115,8 +115,9 @@ class QUARLEN_EXPORT IdRecordImp final {
   // Deletes the template named by keyA; true when it was found, and true when there is no
   // biometric record for its modality and instance. An emptied biometric record stays.
   bool deleteTemplate(const TemplateKey& keyA);
-  // Both 65535: reset() and true. Otherwise deletes the biometric records matching modalityA and
-  // instanceA (either may be 65535) and yields whether any was deleted.
+  // Both 65535: reset() and true. Modality 65535 with a definite instance: deletes nothing and
+  // yields false. Otherwise deletes the biometric records of modalityA (every instance when
+  // instanceA is 65535, else only instanceA) and yields whether any was deleted.
   bool deleteTemplates(Modality modalityA, Instance instanceA);
   // Key (0, 0), no sId, no biometric records.
   void reset();

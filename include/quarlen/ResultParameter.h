@@ -53,9 +53,11 @@ class QUARLEN_EXPORT ResultParameter {
   // Maps raw score rawA of one block onto the common scale. With mapScoreA false the score
   // passes unchanged, whatever its value. Otherwise returns false when the score is dropped
   // (outside [-1e7, 1e7] or not a number; logged "infinite raw sccore : "...); mappedA is
-  // then untouched. Mapping errors are logged
-  // and the score passes unmapped (iris: becomes 0). Throws kxxcp::Exception for the cases the
-  // mapping does not support (fmf and hgmPyrBitSmwSb with gallery normalisation in LogFar mode).
+  // then untouched. Mapping errors are logged and the score passes unmapped (iris: becomes 0).
+  // Scaling with equal lower and upper bounds (both keys absent, say) would divide 0 by 0 for a
+  // score at the bound: that score maps to 0 rather than NaN (other scores to +-infinity and
+  // then the clamp, 1 or 0). Throws kxxcp::Exception for the cases the mapping does not support
+  // (fmf and hgmPyrBitSmwSb with gallery normalisation in LogFar mode).
   bool mapScore(Modality modalityA, Instance instanceA, Algorithm algorithmA, float rawA,
                 bool mapScoreA, bool galleryNormalizedA, float& mappedA) const;
 

@@ -9,6 +9,10 @@
 // (x, y, d) = raw score, mapped value (-log10 of the false-accept rate), slope dy/dx at that
 // knot, in strictly ascending x. The curve between knots is a cubic Hermite spline; below the
 // first knot the first cubic is extended, above the last knot the line of slope d through it.
+// A file without any number is an empty curve that maps every score to 0. Refused (code 16),
+// since no curve can be made of them: a word that is no decimal number, inf or nan, a value
+// outside the double range, a count of numbers that is no multiple of 3, x that does not
+// strictly ascend, and knots so close that the cubic overflows.
 
 #include <cstddef>
 
@@ -36,16 +40,19 @@ enum ScoreCurveError : int {
 
 // Reads the mapping file at pathA into a new spline mapping that clamps negative values to 0.
 // The caller owns *handleA and releases it with destroyNormalizer. Codes: 10 null path, 11 null
-// handleA, 15 cannot open, 16 the file is not a well-formed mapping (a count of numbers that is
-// no multiple of 3, no numbers at all, a word that is no number, a value that is not finite, or
-// x not strictly ascending), 17 exception on opening.
+// handleA, 15 cannot open, 16 the file is not a well-formed mapping (see above), 17 exception
+// on opening. An empty file gives the empty curve (code 0).
 QUARLEN_EXPORT int createNormalizerFromFile(ScoreNormalizer** handleA, const char* pathA);
 // *outA = forward mapping of scoreA (times the scale, negative results clamped to 0).
 // 12 null handle, 19 scoreA (or its mapping) not finite, 11 null outA.
 QUARLEN_EXPORT int normalizeScore(const ScoreNormalizer* handleA, float scoreA, float* outA);
-// *outA = the raw score whose mapping is scoreA (never below the curve's floor).
-// 12 null handle, 19 scoreA not finite or negative, 11 null outA, 1 when the curve cannot be
-// inverted (its knots with a non-zero slope are not strictly ascending in y).
+// *outA = the raw score whose mapping is scoreA (never below the curve's floor): the spline
+// through the knots (y, x, 1/d) of the knots with d != 0, in file order. Where these are not
+// strictly ascending in y (a falling curve, or two sloped knots at one y) the spline is
+// evaluated as it stands: the interval is the first knot's below it, the last knot's at and
+// above it, else the one a bisection finds, and an interval of two knots at one y is the line
+// of its first knot instead of an infinite cubic. An empty curve answers 0.
+// 12 null handle, 19 scoreA not finite or negative (or its answer not finite), 11 null outA.
 QUARLEN_EXPORT int denormalizeScore(const ScoreNormalizer* handleA, float scoreA, float* outA);
 // The scale multiplies every mapped value; a value outside [0.5, 1.5] resets it to 1.0.
 // 19 for a scale that is not finite or negative.

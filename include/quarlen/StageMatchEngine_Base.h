@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 
 #include <quarlen/QuarlenExport.h>
@@ -10,6 +11,7 @@
 namespace qridy {
 
 class TemplateBlockImp;
+class AlignedBuffer;  // the library's 64-byte aligned, zero-padded buffer (engines only)
 
 // The comparator of one algorithm: scores one probe template block against gallery template
 // blocks. Stages and verification never interpret template bytes themselves; they use an engine
@@ -88,20 +90,18 @@ class QUARLEN_EXPORT StageMatchEngine_Base {
   std::uint32_t probeDataSize() const { return probeDataSizeM; }
 
  protected:
-  // Aligned buffers as the engines keep them: 64-byte aligned, zero-filled, sizeA rounded up to
-  // a multiple of 16 (roundedA receives it). Null when the memory cannot be had or the rounded
-  // size does not fit 32 bits.
-  static unsigned char* allocateAligned(std::uint64_t sizeA, std::uint64_t& roundedA);
-  static void freeAligned(unsigned char* bufferA);
-  // Takes ownership of an aligned buffer as the probe, releasing the previous one.
-  void adoptProbe(unsigned char* bufferA, std::uint32_t sizeA);
-  // Throws the allocation failure text for the given first line.
-  [[noreturn]] void throwAllocationFailure(const char* functionA, const char* firstLineA,
-                                           std::uint64_t roundedA) const;
+  // A zero-filled aligned buffer of sizeA bytes rounded up to a multiple of 16. When the memory
+  // cannot be had or the rounded size does not fit 32 bits, throws kxxcp::Exception (function
+  // functionA) with the lines firstLineA, "algorithm == <text>", "aligned data size == <n>".
+  AlignedBuffer allocateOrThrow(std::uint64_t sizeA, const char* functionA,
+                                const char* firstLineA) const;
+  // Takes the buffer as the probe (probeDataM, probeDataSizeM), releasing the previous one.
+  void adoptProbe(AlignedBuffer&& bufferA);
 
+  // The probe: probeDataM points into probeBufferM, probeDataSizeM is its padded length.
+  std::unique_ptr<AlignedBuffer> probeBufferM;
   unsigned char* probeDataM = nullptr;
   std::uint32_t probeDataSizeM = 0;
-  bool bufferIsAlignedM = true;
   bool probeIsGalleryDataM = false;
   Algorithm algorithmM = AlgUnknown;
   std::map<std::int32_t, std::uint32_t> parametersM;

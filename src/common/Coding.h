@@ -1,18 +1,17 @@
 #pragma once
 
-// Little-endian integer coding for every binary format of the library. Integers are encoded
-// byte by byte, so the formats do not depend on the host's byte order or struct layout.
-// The get* functions change their output only when all bytes were available and report whether
-// they were; a failed read leaves the value as it was.
+// Little-endian coding for every binary format of the library. Integers are encoded byte by
+// byte, and a float as the IEEE 754 single-precision bits of a little-endian uint32, so the
+// formats do not depend on the host's byte order or struct layout. The get* functions change
+// their output only when all bytes were available and report whether they were; a failed read
+// leaves the value as it was.
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <istream>
 #include <ostream>
 #include <string>
-#include <vector>
 
 namespace qridy {
 namespace coding {
@@ -40,6 +39,17 @@ inline std::uint64_t decodeFixed64(const unsigned char* src) {
   for (int i = 7; i >= 0; --i) v = (v << 8) | src[i];
   return v;
 }
+inline void encodeFloat32(unsigned char* dst, float v) {
+  std::uint32_t bits;
+  std::memcpy(&bits, &v, 4);
+  encodeFixed32(dst, bits);
+}
+inline float decodeFloat32(const unsigned char* src) {
+  const std::uint32_t bits = decodeFixed32(src);
+  float v;
+  std::memcpy(&v, &bits, 4);
+  return v;
+}
 
 // --- streams ---------------------------------------------------------------------------------
 
@@ -62,14 +72,9 @@ inline void putFixed64(std::ostream& os, std::uint64_t v) {
   os.write(reinterpret_cast<const char*>(b), 8);
 }
 inline void putFloat32(std::ostream& os, float v) {
-  std::uint32_t bits;
-  std::memcpy(&bits, &v, 4);
-  putFixed32(os, bits);
-}
-inline void putFloat64(std::ostream& os, double v) {
-  std::uint64_t bits;
-  std::memcpy(&bits, &v, 8);
-  putFixed64(os, bits);
+  unsigned char b[4];
+  encodeFloat32(b, v);
+  os.write(reinterpret_cast<const char*>(b), 4);
 }
 inline void putBytes(std::ostream& os, const void* data, std::size_t size) {
   if (size != 0) os.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
@@ -105,35 +110,9 @@ inline bool getFixed64(std::istream& is, std::uint64_t& v) {
   return true;
 }
 inline bool getFloat32(std::istream& is, float& v) {
-  std::uint32_t bits;
-  if (!getFixed32(is, bits)) return false;
-  std::memcpy(&v, &bits, 4);
-  return true;
-}
-inline bool getFloat64(std::istream& is, double& v) {
-  std::uint64_t bits;
-  if (!getFixed64(is, bits)) return false;
-  std::memcpy(&v, &bits, 8);
-  return true;
-}
-
-// Reads up to `size` bytes into `out`, growing the buffer only as the stream delivers bytes, so a
-// hostile size field cannot force an allocation larger than the data really present (plus one
-// chunk). Returns true when all `size` bytes were read; on a short stream `out` holds what came.
-inline bool getBytesBounded(std::istream& is, std::uint64_t size, std::vector<unsigned char>& out) {
-  constexpr std::uint64_t kChunk = 1u << 20;
-  out.clear();
-  while (out.size() < size) {
-    const std::uint64_t wantL = std::min<std::uint64_t>(kChunk, size - out.size());
-    const std::size_t oldL = out.size();
-    out.resize(oldL + static_cast<std::size_t>(wantL));
-    is.read(reinterpret_cast<char*>(out.data() + oldL), static_cast<std::streamsize>(wantL));
-    const std::size_t gotL = static_cast<std::size_t>(is.gcount());
-    if (gotL < wantL) {
-      out.resize(oldL + gotL);
-      return false;
-    }
-  }
+  unsigned char b[4];
+  if (!getRaw(is, b, 4)) return false;
+  v = decodeFloat32(b);
   return true;
 }
 
@@ -164,6 +143,7 @@ class Cursor {
   bool getFixed16(std::uint16_t& v) { return get(v, 2, decodeFixed16); }
   bool getFixed32(std::uint32_t& v) { return get(v, 4, decodeFixed32); }
   bool getFixed64(std::uint64_t& v) { return get(v, 8, decodeFixed64); }
+  bool getFloat32(float& v) { return get(v, 4, decodeFloat32); }
   bool getBytes(void* dst, std::size_t n) {
     if (remaining() < n) return false;
     if (n != 0) std::memcpy(dst, p_, n);
@@ -186,6 +166,34 @@ class Cursor {
   }
   const unsigned char* p_;
   const unsigned char* end_;
+};
+
+// A write cursor over a fixed byte range (a record's head or body): every put writes and
+// advances when the range has room for all its bytes, and reports whether it had.
+class PutCursor {
+ public:
+  PutCursor(unsigned char* data, std::size_t size) : p_(data), end_(data + size) {}
+  std::size_t remaining() const { return static_cast<std::size_t>(end_ - p_); }
+  bool putFixed8(std::uint8_t v) {
+    if (remaining() < 1) return false;
+    *p_++ = v;
+    return true;
+  }
+  bool putFixed16(std::uint16_t v) { return put(v, 2, encodeFixed16); }
+  bool putFixed32(std::uint32_t v) { return put(v, 4, encodeFixed32); }
+  bool putFixed64(std::uint64_t v) { return put(v, 8, encodeFixed64); }
+  bool putFloat32(float v) { return put(v, 4, encodeFloat32); }
+
+ private:
+  template <typename T, typename E>
+  bool put(T v, std::size_t n, E encode) {
+    if (remaining() < n) return false;
+    encode(p_, v);
+    p_ += n;
+    return true;
+  }
+  unsigned char* p_;
+  unsigned char* end_;
 };
 
 }  // namespace coding

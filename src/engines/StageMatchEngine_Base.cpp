@@ -1,60 +1,35 @@
 #include <quarlen/StageMatchEngine_Base.h>
 
 #include <cstring>
-#include <new>
+#include <utility>
 
 #include <qrlcore/Exception.h>
 #include <quarlen/TemplateBlock_Common.h>
 
+#include "common/AlignedBuffer.h"
+
 namespace qridy {
-namespace {
 
-constexpr std::size_t kAlignment = 64;
+StageMatchEngine_Base::StageMatchEngine_Base() : probeBufferM(std::make_unique<AlignedBuffer>()) {}
 
-}  // namespace
+StageMatchEngine_Base::~StageMatchEngine_Base() = default;
 
-StageMatchEngine_Base::StageMatchEngine_Base() = default;
-
-StageMatchEngine_Base::~StageMatchEngine_Base() {
-  if (bufferIsAlignedM) {
-    freeAligned(probeDataM);
-  } else {
-    delete[] probeDataM;
+AlignedBuffer StageMatchEngine_Base::allocateOrThrow(std::uint64_t sizeA, const char* functionA,
+                                                     const char* firstLineA) const {
+  AlignedBuffer bufferL = AlignedBuffer::allocate(sizeA);
+  if (bufferL.empty()) {
+    KXXCP_THROW(functionA,
+                firstLineA << "\n"
+                           << "algorithm == " << Types::algorithm2Text(algorithmM) << "\n"
+                           << "aligned data size == " << AlignedBuffer::paddedSize(sizeA) << "\n");
   }
-  parametersM.clear();
-}
-
-unsigned char* StageMatchEngine_Base::allocateAligned(std::uint64_t sizeA,
-                                                      std::uint64_t& roundedA) {
-  roundedA = (sizeA + 15) & ~std::uint64_t{15};
-  if (roundedA > 0xFFFFFFFFu) return nullptr;
-  if (roundedA == 0) return nullptr;
-  auto* bufferL = static_cast<unsigned char*>(::operator new (
-      static_cast<std::size_t>(roundedA), std::align_val_t{kAlignment}, std::nothrow));
-  if (bufferL != nullptr) std::memset(bufferL, 0, static_cast<std::size_t>(roundedA));
   return bufferL;
 }
 
-void StageMatchEngine_Base::freeAligned(unsigned char* bufferA) {
-  if (bufferA != nullptr) ::operator delete (bufferA, std::align_val_t{kAlignment});
-}
-
-void StageMatchEngine_Base::adoptProbe(unsigned char* bufferA, std::uint32_t sizeA) {
-  if (bufferIsAlignedM) {
-    freeAligned(probeDataM);
-  } else {
-    delete[] probeDataM;
-  }
-  probeDataM = bufferA;
-  probeDataSizeM = sizeA;
-  bufferIsAlignedM = true;
-}
-
-void StageMatchEngine_Base::throwAllocationFailure(const char* functionA, const char* firstLineA,
-                                                   std::uint64_t roundedA) const {
-  KXXCP_THROW(functionA, firstLineA << "\n"
-                                    << "algorithm == " << Types::algorithm2Text(algorithmM) << "\n"
-                                    << "aligned data size == " << roundedA << "\n");
+void StageMatchEngine_Base::adoptProbe(AlignedBuffer&& bufferA) {
+  *probeBufferM = std::move(bufferA);
+  probeDataM = probeBufferM->data();
+  probeDataSizeM = static_cast<std::uint32_t>(probeBufferM->size());
 }
 
 void StageMatchEngine_Base::init(Algorithm algorithmA) {
@@ -64,23 +39,18 @@ void StageMatchEngine_Base::init(Algorithm algorithmA) {
 void StageMatchEngine_Base::setProbeForIdentification(const unsigned char* dataA,
                                                       unsigned int sizeA) {
   if (dataA == nullptr || sizeA == 0) {
-    adoptProbe(nullptr, 0);
+    adoptProbe(AlignedBuffer());
     return;
   }
-  std::uint64_t roundedL = 0;
-  unsigned char* bufferL = allocateAligned(sizeA, roundedL);
-  if (bufferL == nullptr) {
-    throwAllocationFailure("qridy::StageMatchEngine_Base::setProbeForIdentification",
-                           "Could not allocate aligned memory for probe ", roundedL);
-  }
-  std::memcpy(bufferL, dataA, sizeA);
-  adoptProbe(bufferL, static_cast<std::uint32_t>(roundedL));
+  AlignedBuffer bufferL =
+      allocateOrThrow(sizeA, "qridy::StageMatchEngine_Base::setProbeForIdentification",
+                      "Could not allocate aligned memory for probe ");
+  std::memcpy(bufferL.data(), dataA, sizeA);
+  adoptProbe(std::move(bufferL));
 }
 
 void StageMatchEngine_Base::releaseProbe() {
-  if (bufferIsAlignedM) freeAligned(probeDataM);
-  probeDataM = nullptr;
-  probeDataSizeM = 0;
+  adoptProbe(AlignedBuffer());
   setProbeIsGalleryData(false);
 }
 
@@ -118,24 +88,17 @@ std::uint32_t StageMatchEngine_Base::getParameter(std::int32_t keyA) {
 
 float StageMatchEngine_Base::verify(const unsigned char* probeDataA, unsigned int probeSizeA,
                                     const unsigned char* galleryDataA, unsigned int gallerySizeA) {
-  std::uint64_t roundedL = 0;
-  unsigned char* galleryL = nullptr;
+  // The gallery copy is released on every way out.
+  AlignedBuffer galleryL;
   if (galleryDataA != nullptr && gallerySizeA != 0) {
-    galleryL = allocateAligned(gallerySizeA, roundedL);
-    if (galleryL == nullptr) {
-      throwAllocationFailure("qridy::StageMatchEngine_Base::verify",
-                             "Could not allocate aligned memory for gallery template ", roundedL);
-    }
-    std::memcpy(galleryL, galleryDataA, gallerySizeA);
+    galleryL = allocateOrThrow(gallerySizeA, "qridy::StageMatchEngine_Base::verify",
+                               "Could not allocate aligned memory for gallery template ");
+    std::memcpy(galleryL.data(), galleryDataA, gallerySizeA);
   }
-  struct GalleryCopy {
-    unsigned char* p;
-    ~GalleryCopy() { freeAligned(p); }
-  } copyL{galleryL};
   setProbeForIdentification(probeDataA, probeSizeA);
   float scoreL = 0.0f;
   try {
-    scoreL = matchGallery(galleryL, galleryL != nullptr ? gallerySizeA : 0);
+    scoreL = matchGallery(galleryL.data(), galleryL.empty() ? 0 : gallerySizeA);
   } catch (...) {
     releaseProbe();
     throw;

@@ -241,6 +241,8 @@ std::u16string DomXmlParser::transcode(const std::string& textA) {
     } else if (leadL >= 0x80) {
       moreL = -1;
     }
+    // The smallest code point that needs 1 + moreL bytes; less is an overlong form.
+    static constexpr char32_t kLeastOfLength[] = {0, 0x80, 0x800, 0x10000};
     for (int i = 0; i < moreL; ++i) {
       if (p == endL || (*p & 0xC0) != 0x80) {
         moreL = -1;
@@ -248,9 +250,13 @@ std::u16string DomXmlParser::transcode(const std::string& textA) {
       }
       cL = (cL << 6) | (*p++ & 0x3F);
     }
-    // Malformed sequences and code points outside Unicode become the replacement character;
-    // 8-bit text that is not UTF-8 therefore survives as readable, if lossy, text.
-    if (moreL < 0 || cL > 0x10FFFF || (cL >= 0xD800 && cL <= 0xDFFF)) cL = 0xFFFD;
+    // Malformed sequences, overlong forms and code points outside Unicode become the
+    // replacement character; 8-bit text that is not UTF-8 therefore survives as readable, if
+    // lossy, text.
+    if (moreL < 0 || cL < kLeastOfLength[moreL] || cL > 0x10FFFF ||
+        (cL >= 0xD800 && cL <= 0xDFFF)) {
+      cL = 0xFFFD;
+    }
     if (cL >= 0x10000) {
       cL -= 0x10000;
       outL += static_cast<char16_t>(0xD800 + (cL >> 10));

@@ -172,12 +172,7 @@ void BioRecordImp::convertToGalleryAndProbe() {
 }
 
 std::istream& BioRecordImp::read(std::istream& isA) {
-  try {
-    readRecord(isA);
-  } catch (...) {
-    KXXCP_RETHROW("qridy::BioRecordImp::read");
-  }
-  return isA;
+  return recordio::readRecordOf(isA, "qridy::BioRecordImp::read", [&] { readRecord(isA); });
 }
 
 void BioRecordImp::readRecord(std::istream& isA) {
@@ -208,14 +203,14 @@ void BioRecordImp::readRecord(std::istream& isA) {
 std::ostream& BioRecordImp::write(std::ostream& osA) const {
   const char* const kFunction = "qridy::BioRecordImp::write";
   try {
-    unsigned char headL[14] = {'B', 'R'};
-    coding::encodeFixed16(headL + 2, kVersion);
-    coding::encodeFixed16(headL + 4, static_cast<std::uint16_t>(modalityM));
-    coding::encodeFixed16(headL + 6, static_cast<std::uint16_t>(instanceM));
-    coding::encodeFixed32(headL + 8, checksum());
-    coding::encodeFixed16(headL + 12,
-                          recordio::checkedCount16(templatesM.size(), "templates", kFunction));
-    osA.write(reinterpret_cast<const char*>(headL), sizeof headL);
+    const std::uint16_t countL =
+        recordio::checkedCount16(templatesM.size(), "templates", kFunction);
+    recordio::writeHead<14>(osA, "BR", kVersion, [&](coding::PutCursor& curA) {
+      curA.putFixed16(static_cast<std::uint16_t>(modalityM));
+      curA.putFixed16(static_cast<std::uint16_t>(instanceM));
+      curA.putFixed32(checksum());
+      curA.putFixed16(countL);
+    });
     for (const TemplateImp* t : templatesM) t->write(osA);
   } catch (...) {
     KXXCP_RETHROW(kFunction);

@@ -316,10 +316,12 @@ bool IdRecordImp::deleteTemplates(Modality modalityA, Instance instanceA) {
     reset();
     return true;
   }
+  // Any modality with a definite instance names no set of records: nothing is deleted.
+  if (modalityA == ModalityAny) return false;
   bool deletedL = false;
   for (auto itL = bioRecordsM.begin(); itL != bioRecordsM.end();) {
     const BioRecordImp* bioL = itL->second;
-    if ((modalityA == ModalityAny || bioL->modality() == modalityA) &&
+    if (bioL->modality() == modalityA &&
         (instanceA == InstanceAny || bioL->instance() == instanceA)) {
       delete bioL;
       itL = bioRecordsM.erase(itL);
@@ -344,13 +346,12 @@ std::ostream& IdRecordImp::write(std::ostream& osA) const {
   try {
     const std::uint16_t countL =
         recordio::checkedCount16(bioRecordsM.size(), "biometric records", kFunction);
-    unsigned char headL[26] = {'Q', 'X'};
-    coding::encodeFixed16(headL + 2, kVersion);
-    coding::encodeFixed32(headL + 4, checksum());
-    coding::encodeFixed64(headL + 8, keyM.personId);
-    coding::encodeFixed64(headL + 16, keyM.transactionId);
-    coding::encodeFixed16(headL + 24, sIdSizeM);
-    osA.write(reinterpret_cast<const char*>(headL), sizeof headL);
+    recordio::writeHead<26>(osA, "QX", kVersion, [&](coding::PutCursor& curA) {
+      curA.putFixed32(checksum());
+      curA.putFixed64(keyM.personId);
+      curA.putFixed64(keyM.transactionId);
+      curA.putFixed16(sIdSizeM);
+    });
     coding::putBytes(osA, sIdDataM.get(), sIdSizeM);
     coding::putFixed16(osA, countL);
     for (const auto& entryL : bioRecordsM) entryL.second->write(osA);
@@ -361,12 +362,7 @@ std::ostream& IdRecordImp::write(std::ostream& osA) const {
 }
 
 std::istream& IdRecordImp::read(std::istream& isA) {
-  try {
-    readRecord(isA);
-  } catch (...) {
-    KXXCP_RETHROW("qridy::IdRecordImp::read");
-  }
-  return isA;
+  return recordio::readRecordOf(isA, "qridy::IdRecordImp::read", [&] { readRecord(isA); });
 }
 
 void IdRecordImp::readRecord(std::istream& isA) {

@@ -5,19 +5,17 @@
 // parts, the magic/version checks every record starts with, and the attribute lines of the
 // validation texts. Integer coding itself lives in Coding.h.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <iomanip>
 #include <istream>
 #include <memory>
+#include <ostream>
 #include <sstream>
 #include <streambuf>
 #include <string>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include <qrlcore/Exception.h>
 
@@ -27,39 +25,34 @@ namespace qridy {
 namespace recordio {
 
 // Reference byte sum: every byte as an unsigned 8-bit value, accumulated in a wrapping 32-bit
-// integer. Kept beside the vector version, which the tests compare against it.
+// integer. Kept beside the lane version, which the tests compare against it.
 inline std::uint32_t byteSumScalar(const unsigned char* dataA, std::size_t sizeA) {
   std::uint32_t sumL = 0;
   for (std::size_t i = 0; i < sizeA; ++i) sumL += dataA[i];
   return sumL;
 }
 
-// The same sum, 64 bytes per step with SSE2's sum of absolute differences against zero (which
-// adds eight bytes into one 64-bit lane). The 64-bit lanes cannot overflow for any part that
-// fits in memory, and truncating them to 32 bits gives the wrapping 32-bit sum.
+// The same sum in plain C++ (the records layer makes no choice of instruction set; vector
+// kernels are the engines' business), shaped so that the compiler can vectorise it: bytes go
+// into 32 lanes of 16 bits, 32 bytes per step. A lane gains at most 255 per step, so after
+// kStepsPerRound steps (at most 65280) the lanes are added to the 32-bit sum before they could
+// overflow.
 inline std::uint32_t byteSum(const unsigned char* dataA, std::size_t sizeA) {
-#if defined(__SSE2__)
-  const __m128i zeroL = _mm_setzero_si128();
-  __m128i acc0L = zeroL, acc1L = zeroL;
+  constexpr std::size_t kLanes = 32;
+  constexpr std::size_t kStepsPerRound = 256;
+  std::uint32_t sumL = 0;
   std::size_t i = 0;
-  for (; i + 64 <= sizeA; i += 64) {
-    const __m128i* p = reinterpret_cast<const __m128i*>(dataA + i);
-    acc0L = _mm_add_epi64(acc0L, _mm_sad_epu8(_mm_loadu_si128(p), zeroL));
-    acc1L = _mm_add_epi64(acc1L, _mm_sad_epu8(_mm_loadu_si128(p + 1), zeroL));
-    acc0L = _mm_add_epi64(acc0L, _mm_sad_epu8(_mm_loadu_si128(p + 2), zeroL));
-    acc1L = _mm_add_epi64(acc1L, _mm_sad_epu8(_mm_loadu_si128(p + 3), zeroL));
+  while (sizeA - i >= kLanes) {
+    std::size_t stepsL = std::min<std::size_t>((sizeA - i) / kLanes, kStepsPerRound);
+    std::uint16_t lanesL[kLanes] = {};
+    for (; stepsL > 0; --stepsL, i += kLanes) {
+      for (std::size_t j = 0; j < kLanes; ++j) {
+        lanesL[j] = static_cast<std::uint16_t>(lanesL[j] + dataA[i + j]);
+      }
+    }
+    for (std::size_t j = 0; j < kLanes; ++j) sumL += lanesL[j];
   }
-  for (; i + 16 <= sizeA; i += 16) {
-    acc0L = _mm_add_epi64(
-        acc0L, _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(dataA + i)), zeroL));
-  }
-  const __m128i accL = _mm_add_epi64(acc0L, acc1L);
-  std::uint64_t lanesL[2];
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(lanesL), accL);
-  return static_cast<std::uint32_t>(lanesL[0] + lanesL[1]) + byteSumScalar(dataA + i, sizeA - i);
-#else
-  return byteSumScalar(dataA, sizeA);
-#endif
+  return sumL + byteSumScalar(dataA + i, sizeA - i);
 }
 
 // Reads up to sizeA bytes and returns how many arrived (fewer only at the end of the stream).
@@ -100,20 +93,6 @@ inline bool readPart(std::istream& isA, std::uint32_t sizeA, std::unique_ptr<uns
     std::memcpy(outA.get(), bufL.get(), gotA);
   }
   return false;
-}
-
-// A float stored as the IEEE 754 single-precision bits of a little-endian uint32; like the
-// other getters it changes valueA only when all four bytes are there.
-inline bool getFloat32(coding::Cursor& curA, float& valueA) {
-  std::uint32_t bitsL;
-  if (!curA.getFixed32(bitsL)) return false;
-  std::memcpy(&valueA, &bitsL, 4);
-  return true;
-}
-inline void encodeFloat32(unsigned char* dstA, float valueA) {
-  std::uint32_t bitsL;
-  std::memcpy(&bitsL, &valueA, 4);
-  coding::encodeFixed32(dstA, bitsL);
 }
 
 // A new array holding a copy of sizeA bytes; null for an empty or missing source.
@@ -157,6 +136,33 @@ inline coding::Cursor readHead(std::istream& isA, unsigned char* headA, std::siz
   curL.getFixed16(readVersionL);
   checkVersion(readVersionL, versionA, kindA, functionA);
   return curL;
+}
+
+// Writes the fixed head of a record, the counterpart of readHead: N bytes, the magic and the
+// version first, then the fields fillA puts through the cursor it is given (over the N - 4 bytes
+// after the version; bytes it leaves out stay 0), all in one write.
+template <std::size_t N, typename Fill>
+void writeHead(std::ostream& osA, const char* magicA, std::uint16_t versionA, Fill fillA) {
+  static_assert(N >= 4, "a head holds at least the magic and the version");
+  unsigned char headL[N] = {static_cast<unsigned char>(magicA[0]),
+                            static_cast<unsigned char>(magicA[1])};
+  coding::encodeFixed16(headL + 2, versionA);
+  coding::PutCursor curL(headL + 4, N - 4);
+  fillA(curL);
+  osA.write(reinterpret_cast<const char*>(headL), N);
+}
+
+// The read operation of a record kind: runs readA (which resets the record and reads it) and
+// re-throws whatever it throws as one kxxcp::Exception of functionA with the standard
+// introductions ("kxxcp caught: ", ...), so every nesting level adds its introduction.
+template <typename Read>
+std::istream& readRecordOf(std::istream& isA, const char* functionA, Read readA) {
+  try {
+    readA();
+  } catch (...) {
+    KXXCP_RETHROW(functionA);
+  }
+  return isA;
 }
 
 // Throws "Too many <whatA> to write: '<countA>'." when a count does not fit its 16-bit field: a

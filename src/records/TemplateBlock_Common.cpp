@@ -174,12 +174,7 @@ void TemplateBlock_Common::setMetaData(const unsigned char* dataA, unsigned int 
 }
 
 std::istream& TemplateBlock_Common::read(std::istream& isA) {
-  try {
-    readRecord(isA);
-  } catch (...) {
-    KXXCP_RETHROW("qridy::TemplateBlock_Common::read");
-  }
-  return isA;
+  return recordio::readRecordOf(isA, "qridy::TemplateBlock_Common::read", [&] { readRecord(isA); });
 }
 
 void TemplateBlock_Common::readRecord(std::istream& isA) {
@@ -241,13 +236,12 @@ std::ostream& TemplateBlock_Common::writeGalleryTB(std::ostream& osA) const {
 // The stored fields exactly (not the symmetric view of the probe part); without withProbeA the
 // probe part is written as empty.
 std::ostream& TemplateBlock_Common::writeRecord(std::ostream& osA, bool withProbeA) const {
-  unsigned char headL[15] = {'T', 'B'};
-  coding::encodeFixed16(headL + 2, kVersion);
-  coding::encodeFixed16(headL + 4, static_cast<std::uint16_t>(algorithmM));
-  headL[6] = isSymmetricM ? 1 : 0;
-  coding::encodeFixed32(headL + 7, galleryChecksumM);
-  coding::encodeFixed32(headL + 11, gallerySizeM);
-  osA.write(reinterpret_cast<const char*>(headL), sizeof headL);
+  recordio::writeHead<15>(osA, "TB", kVersion, [&](coding::PutCursor& curA) {
+    curA.putFixed16(static_cast<std::uint16_t>(algorithmM));
+    curA.putFixed8(isSymmetricM ? 1 : 0);
+    curA.putFixed32(galleryChecksumM);
+    curA.putFixed32(gallerySizeM);
+  });
   coding::putBytes(osA, galleryDataM.get(), gallerySizeM);
   // Checksum and size of a part go out in one write.
   unsigned char fieldsL[8];

@@ -153,12 +153,7 @@ void TemplateImp::convertToGalleryAndProbe() {
 }
 
 std::istream& TemplateImp::read(std::istream& isA) {
-  try {
-    readRecord(isA);
-  } catch (...) {
-    KXXCP_RETHROW("qridy::TemplateImp::read");
-  }
-  return isA;
+  return recordio::readRecordOf(isA, "qridy::TemplateImp::read", [&] { readRecord(isA); });
 }
 
 void TemplateImp::readRecord(std::istream& isA) {
@@ -194,13 +189,12 @@ std::ostream& TemplateImp::write(std::ostream& osA) const {
   try {
     const std::uint16_t countL =
         recordio::checkedCount16(templateBlockMapM.size(), "template blocks", kFunction);
-    unsigned char headL[28] = {'T', 'P'};
-    coding::encodeFixed16(headL + 2, kVersion);
-    coding::encodeFixed32(headL + 4, checksum());
-    coding::encodeFixed64(headL + 8, sampleIdM.low);
-    coding::encodeFixed64(headL + 16, sampleIdM.high);
-    coding::encodeFixed32(headL + 24, metaDataSizeM);
-    osA.write(reinterpret_cast<const char*>(headL), sizeof headL);
+    recordio::writeHead<28>(osA, "TP", kVersion, [&](coding::PutCursor& curA) {
+      curA.putFixed32(checksum());
+      curA.putFixed64(sampleIdM.low);
+      curA.putFixed64(sampleIdM.high);
+      curA.putFixed32(metaDataSizeM);
+    });
     coding::putBytes(osA, metaDataM.get(), metaDataSizeM);
     coding::putFixed16(osA, countL);
     for (const auto& entryL : templateBlockMapM) entryL.second->write(osA);

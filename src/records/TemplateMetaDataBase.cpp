@@ -74,8 +74,9 @@ unsigned short TemplateMetaDataBase::readHeader(std::istream& isA, const char* f
 
 void TemplateMetaDataBase::writeHeader(std::ostream& osA, unsigned short versionA) const {
   unsigned char headL[6] = {'M', 'D'};
-  coding::encodeFixed16(headL + 2, static_cast<std::uint16_t>(modality()));
-  coding::encodeFixed16(headL + 4, versionA);
+  coding::PutCursor curL(headL + 2, 4);
+  curL.putFixed16(static_cast<std::uint16_t>(modality()));
+  curL.putFixed16(versionA);
   osA.write(reinterpret_cast<const char*>(headL), sizeof headL);
 }
 
@@ -92,7 +93,7 @@ void TemplateMetaDataBase::readValuePairRecord(std::istream& isA, const char* fu
     coding::Cursor curL(bodyL, recordio::readUpTo(isA, bodyL, sizeof bodyL));
     curL.getFixed16(firstA);
     curL.getFixed16(secondA);
-    recordio::getFloat32(curL, qualityA);
+    curL.getFloat32(qualityA);
   } catch (...) {
     KXXCP_RETHROW(functionA);
   }
@@ -104,9 +105,10 @@ void TemplateMetaDataBase::writeValuePairRecord(std::ostream& osA, const char* f
   try {
     writeHeader(osA, 1);
     unsigned char bodyL[8];
-    coding::encodeFixed16(bodyL, firstA);
-    coding::encodeFixed16(bodyL + 2, secondA);
-    recordio::encodeFloat32(bodyL + 4, qualityA);
+    coding::PutCursor curL(bodyL, sizeof bodyL);
+    curL.putFixed16(firstA);
+    curL.putFixed16(secondA);
+    curL.putFloat32(qualityA);
     osA.write(reinterpret_cast<const char*>(bodyL), sizeof bodyL);
   } catch (...) {
     KXXCP_RETHROW(functionA);

@@ -24,7 +24,7 @@ std::istream& TemplateMetaDataFinger::read(std::istream& isA) {
     curL.getFixed16(fingerValue4M);
     curL.getFixed16(fingerValue5M);
     curL.getFixed16(fingerValue6M);
-    recordio::getFloat32(curL, qualityM);
+    curL.getFloat32(qualityM);
   } catch (...) {
     KXXCP_RETHROW(kFunction);
   }
@@ -35,14 +35,15 @@ std::ostream& TemplateMetaDataFinger::write(std::ostream& osA) const {
   try {
     writeHeader(osA, kVersion);
     unsigned char bodyL[16];
-    coding::encodeFixed16(bodyL, static_cast<std::uint16_t>(impressionTypeM));
-    coding::encodeFixed16(bodyL + 2, fingerValue1M);
-    bodyL[4] = fingerValue2M;
-    bodyL[5] = fingerValue3M;
-    coding::encodeFixed16(bodyL + 6, fingerValue4M);
-    coding::encodeFixed16(bodyL + 8, fingerValue5M);
-    coding::encodeFixed16(bodyL + 10, fingerValue6M);
-    recordio::encodeFloat32(bodyL + 12, qualityM);
+    coding::PutCursor curL(bodyL, sizeof bodyL);
+    curL.putFixed16(static_cast<std::uint16_t>(impressionTypeM));
+    curL.putFixed16(fingerValue1M);
+    curL.putFixed8(fingerValue2M);
+    curL.putFixed8(fingerValue3M);
+    curL.putFixed16(fingerValue4M);
+    curL.putFixed16(fingerValue5M);
+    curL.putFixed16(fingerValue6M);
+    curL.putFloat32(qualityM);
     osA.write(reinterpret_cast<const char*>(bodyL), sizeof bodyL);
   } catch (...) {
     KXXCP_RETHROW("qridy::TemplateMetaDataFinger::write");

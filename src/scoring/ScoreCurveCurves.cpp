@@ -154,21 +154,33 @@ bool CurveLogErfc::setParameters(const double* paramsA, int countA) {
 // ---- CurveMCSpline
 
 bool CurveMCSpline::setKnots(std::vector<Knot> knotsA) {
-  if (knotsA.empty()) return false;
   for (std::size_t i = 0; i < knotsA.size(); ++i) {
     const Knot& k = knotsA[i];
     if (!std::isfinite(k.x) || !std::isfinite(k.y) || !std::isfinite(k.d)) return false;
     if (i > 0 && !(knotsA[i - 1].x < k.x)) return false;
   }
+  // Knots so close or values so far apart that the cubic overflows describe no curve.
+  return install(std::move(knotsA), false);
+}
+
+void CurveMCSpline::setKnotsAsGiven(std::vector<Knot> knotsA) {
+  install(std::move(knotsA), true);
+}
+
+bool CurveMCSpline::install(std::vector<Knot> knotsA, bool lineWhereInfiniteA) {
   const std::size_t n = knotsA.size();
   std::vector<double> c2L(n, 0.0), c3L(n, 0.0);
   for (std::size_t i = 0; i + 1 < n; ++i) {
     const double h = knotsA[i + 1].x - knotsA[i].x;
     const double m = (knotsA[i + 1].y - knotsA[i].y) / h;
-    c2L[i] = (3.0 * m - 2.0 * knotsA[i].d - knotsA[i + 1].d) / h;
-    c3L[i] = (knotsA[i].d + knotsA[i + 1].d - 2.0 * m) / (h * h);
-    // Knots so close or values so far apart that the cubic overflows describe no curve.
-    if (!std::isfinite(c2L[i]) || !std::isfinite(c3L[i])) return false;
+    const double c2 = (3.0 * m - 2.0 * knotsA[i].d - knotsA[i + 1].d) / h;
+    const double c3 = (knotsA[i].d + knotsA[i + 1].d - 2.0 * m) / (h * h);
+    if (std::isfinite(c2) && std::isfinite(c3)) {
+      c2L[i] = c2;
+      c3L[i] = c3;
+    } else if (!lineWhereInfiniteA) {
+      return false;
+    }
   }
   knotsM = std::move(knotsA);
   c2M = std::move(c2L);

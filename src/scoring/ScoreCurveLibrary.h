@@ -87,14 +87,24 @@ class CurveMCSpline : public CurveBase {
   bool setParameters(const double* paramsA, int countA) override;
   // Text mode: white-space separated numbers up to the end of the stream, in triples. Otherwise
   // lines of at most 1023 characters "%lg,   %lg,   %lg,". Either way the knots must be
-  // finite and strictly ascending in x, and the coefficients finite.
+  // finite and strictly ascending in x, and the coefficients finite. No numbers at all is an
+  // empty spline (value 0 everywhere).
   bool read(std::istream& inA, bool textModeA) override;
 
-  // Replaces the knots; false (spline unchanged) unless they form a valid spline as above.
+  // Replaces the knots; false (spline unchanged) unless they form a valid spline as above. An
+  // empty list gives the empty spline.
   bool setKnots(std::vector<Knot> knotsA);
+  // Replaces the knots without any check, for the inverse of a mapping: knots in any order of x
+  // (finite values expected). Evaluation finds the interval as always (before the first knot,
+  // at or after the last, else a bisection for x[k] <= x < x[k+1]); an interval whose cubic is
+  // not finite (a repeated x) is the line of slope d[k] through its knot. Never fails.
+  void setKnotsAsGiven(std::vector<Knot> knotsA);
   const std::vector<Knot>& knots() const { return knotsM; }
 
  private:
+  // Takes the knots and computes the coefficients. An interval whose cubic is not finite fails
+  // (spline unchanged), or with lineWhereInfiniteA is the line of slope d[k] through its knot.
+  bool install(std::vector<Knot> knotsA, bool lineWhereInfiniteA);
   std::size_t interval(double xA) const;
 
   std::vector<Knot> knotsM;
@@ -110,14 +120,19 @@ class ScoreNormalizer {
 
   // Reads a mapping in text mode and builds the inverse. Returns ScoreCurveOk or
   // ScoreCurveCannotRead; on failure the handle is unchanged. The inverse never makes reading
-  // fail: a curve whose sloped knots are not ascending in y simply has none (inverse() null).
+  // fail: it is built from the knots with a slope whatever their order in y (see denormalize).
+  // An empty mapping (no numbers) maps every score to 0 and inverts every score to 0.
   int readSpline(std::istream& inA);
 
   // value(s) * scale, negative results 0 with clamping. May be non-finite for huge scores.
   double normalize(double scoreA) const;
   // The raw score mapped to scoreA: inverse(scoreA / scale) with a negative quotient 0 under
-  // clamping, never below the floor. Throws std::logic_error for a curve without a usable
-  // inverse.
+  // clamping, never below the floor. The inverse spline has the knots (y, x, 1/d) of every knot
+  // with d != 0, in file order; where these are not strictly ascending in y (a curve that falls
+  // or levels off with a slope) it is evaluated as it stands, which answers some raw score
+  // rather than the one a monotone curve would give. A repeated y takes the line of the knot
+  // instead of an infinite cubic, and a slope whose reciprocal is not finite leaves its knot
+  // out, so the answer stays finite.
   double denormalize(double scoreA) const;
 
   Kind kind() const { return kindM; }

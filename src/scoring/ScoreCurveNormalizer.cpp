@@ -1,5 +1,6 @@
 // The mapping handle of the score-curve library.
 #include <algorithm>
+#include <cmath>
 #include <stdexcept>
 
 #include "scoring/ScoreCurveLibrary.h"
@@ -11,6 +12,7 @@ ScoreNormalizer::ScoreNormalizer(Kind kindA, bool clampAtZeroA)
   switch (kindA) {
     case KindSpline:
       forwardM = std::make_unique<CurveMCSpline>();
+      inverseM = std::make_unique<CurveMCSpline>();
       break;
     case KindLogErfc:
       forwardM = std::make_unique<CurveLogErfc>();
@@ -33,23 +35,22 @@ int ScoreNormalizer::readSpline(std::istream& inA) {
   const auto& knotsL = forwardL->knots();
   std::vector<CurveMCSpline::Knot> inverseKnotsL;
   for (const auto& k : knotsL) {
-    if (k.d != 0.0) inverseKnotsL.push_back({k.y, k.x, 1.0 / k.d});
+    const double slopeL = 1.0 / k.d;
+    if (k.d != 0.0 && std::isfinite(slopeL)) inverseKnotsL.push_back({k.y, k.x, slopeL});
   }
   bool floorL = false;
   double floorValueL = 0.0;
-  if (knotsL.front().d == 0.0) {
+  if (!knotsL.empty() && knotsL.front().d == 0.0) {
     floorL = true;
     for (const auto& k : knotsL) {
       if (k.y == knotsL.front().y) floorValueL = k.x;
     }
   }
-  // The inverse only serves denormalize; a well-formed forward curve is accepted whatever its
-  // inverse looks like. A curve without any slope has an empty inverse (which answers 0, so
-  // denormalize answers the floor). A curve whose knots with a slope are not strictly
-  // ascending in y has no usable inverse: denormalize then fails (code 1) rather than answer
-  // with a silently wrong value.
-  std::unique_ptr<CurveMCSpline> inverseL = std::make_unique<CurveMCSpline>();
-  if (!inverseKnotsL.empty() && !inverseL->setKnots(std::move(inverseKnotsL))) inverseL.reset();
+  // The inverse only serves denormalize and never makes a mapping unreadable: it is taken as it
+  // stands, ascending in y or not. A curve without any slope has an empty inverse (which
+  // answers 0, so denormalize answers the floor).
+  auto inverseL = std::make_unique<CurveMCSpline>();
+  inverseL->setKnotsAsGiven(std::move(inverseKnotsL));
 
   forwardM = std::move(forwardL);
   inverseM = std::move(inverseL);
@@ -67,13 +68,11 @@ double ScoreNormalizer::normalize(double scoreA) const {
 double ScoreNormalizer::denormalize(double scoreA) const {
   double u = scoreA / scaleM;
   if (clampAtZeroM && u < 0.0) u = 0.0;
-  double x = 0.0;
-  if (kindM == KindIdentity) {
-    x = u;
-  } else if (inverseM) {
+  double x = u;
+  if (kindM == KindSpline) {
     x = inverseM->value(u);
-  } else {
-    throw std::logic_error("curve has no usable inverse");
+  } else if (kindM == KindLogErfc) {
+    throw std::logic_error("a log-erfc mapping has no inverse");
   }
   if (floorM) x = std::max(floorValueM, x);
   return x;

@@ -1,11 +1,11 @@
 // An application of the installed library: the exported vocabulary, processor features,
-// configuration access, and exceptions thrown inside the library and caught here.
+// configuration access, and exceptions thrown inside the library and caught here. The exception
+// type comes through the umbrella header alone.
 #include <cstdint>
 #include <cstdlib>
 #include <iostream>
 #include <string>
 
-#include <qrlcore/Exception.h>
 #include <qrlcore/QuarlenInformation.h>
 #include <quarlen/quarlen.h>
 

@@ -161,6 +161,53 @@ TEST_F(DomXmlParserTest, TextContentJoinsNestedTextWithoutRecursion) {
   EXPECT_EQ(DomXmlParser::getTextContent(elements(deepParserL).at(0)), "zt");
 }
 
+// Every code point where the UTF-8 length changes, with its bytes and its UTF-16 units written
+// out by hand.
+TEST_F(DomXmlParserTest, TranscodingAtTheUtf8LengthBoundaries) {
+  struct Case {
+    std::string utf8;
+    std::u16string utf16;
+  };
+  const Case casesL[] = {
+      {std::string("\x01"), u"\x0001"},                     // U+0001, 1 byte
+      {std::string("\x7F"), u"\x007F"},                     // U+007F, last of 1 byte
+      {std::string("\xC2\x80"), u"\x0080"},                 // U+0080, first of 2 bytes
+      {std::string("\xDF\xBF"), u"\x07FF"},                 // U+07FF, last of 2 bytes
+      {std::string("\xE0\xA0\x80"), u"\x0800"},             // U+0800, first of 3 bytes
+      {std::string("\xED\x9F\xBF"), u"\xD7FF"},             // U+D7FF, below the surrogates
+      {std::string("\xEE\x80\x80"), u"\xE000"},             // U+E000, above the surrogates
+      {std::string("\xEF\xBF\xBF"), u"\xFFFF"},             // U+FFFF, last of 3 bytes
+      {std::string("\xF0\x90\x80\x80"), {0xD800, 0xDC00}},  // U+10000, first of 4 bytes
+      {std::string("\xF4\x8F\xBF\xBF"), {0xDBFF, 0xDFFF}},  // U+10FFFF, last of Unicode
+  };
+  for (const Case& c : casesL) {
+    EXPECT_EQ(DomXmlParser::transcode(c.utf8), c.utf16) << c.utf8.size() << " bytes";
+    EXPECT_EQ(DomXmlParser::transcode(c.utf16.c_str()), c.utf8) << c.utf8.size() << " bytes";
+  }
+  // One past the ends: beyond Unicode, surrogates, and every overlong form (a code point in
+  // more bytes than it needs) are each one replacement character.
+  for (const std::string& badL : {std::string("\xF4\x90\x80\x80"),  // U+110000
+                                  std::string("\xED\xA0\x80"),      // U+D800
+                                  std::string("\xED\xBF\xBF"),      // U+DFFF
+                                  std::string("\xC1\xBF"),          // U+007F in 2 bytes
+                                  std::string("\xC0\x80"),          // U+0000 in 2 bytes
+                                  std::string("\xE0\x9F\xBF"),      // U+07FF in 3 bytes
+                                  std::string("\xF0\x8F\xBF\xBF"),  // U+FFFF in 4 bytes
+                                  std::string("\xF8\x88\x80\x80\x80")}) {
+    const std::u16string outL = DomXmlParser::transcode(badL);
+    ASSERT_FALSE(outL.empty());
+    EXPECT_EQ(outL[0], u'\xFFFD') << badL.size() << " bytes";
+    EXPECT_EQ(outL.find_first_not_of(u'\xFFFD'), std::u16string::npos);
+  }
+  EXPECT_EQ(DomXmlParser::transcode(std::string("\xC1\xBF")), u"\xFFFD");
+  EXPECT_EQ(DomXmlParser::transcode(std::string("\xF0\x8F\xBF\xBF")), u"\xFFFD");
+  // The surrogate range in UTF-16: a pair is one 4-byte character, lone halves are replaced.
+  const char16_t lowFirstL[] = {0xDC00, 0xD800, 0};
+  EXPECT_EQ(DomXmlParser::transcode(lowFirstL), "\xEF\xBF\xBD\xEF\xBF\xBD");
+  const char16_t edgesL[] = {0xD7FF, 0xE000, 0};
+  EXPECT_EQ(DomXmlParser::transcode(edgesL), "\xED\x9F\xBF\xEE\x80\x80");
+}
+
 TEST_F(DomXmlParserTest, TranscodingKeepsUtf8AndReplacesMalformedBytes) {
   const std::string textL = "gr\xC3\xBC\xC3\x9F \xE2\x82\xAC \xF0\x9F\x98\x80";
   EXPECT_EQ(DomXmlParser::transcode(DomXmlParser::transcode(textL).c_str()), textL);

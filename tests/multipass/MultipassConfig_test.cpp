@@ -1,6 +1,7 @@
 #include <quarlen/MultipassConfig.h>
 
 #include <cmath>
+#include <limits>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -283,6 +284,69 @@ TEST_F(MultipassConfigTest, GetAndSetData) {
   EXPECT_FALSE(configM.setDataToAllStages(MultipassConfig::ResultLengthMax, -1.0f));
 }
 
+// Every numeric field of setData at its bounds: the refused value nearest to the accepted range
+// and the accepted value at its edge, with what the stage then holds.
+TEST_F(MultipassConfigTest, SetDataBoundsOfEveryField) {
+  ASSERT_EQ(readFile(document(section("p", stage() + stage({{"algorithm", "lfa"}})))), "");
+  const float belowZeroL = -std::numeric_limits<float>::denorm_min();
+  const float largestBelow2p32L = 4294967040.0f;  // the float just below 2^32
+  using P = MultipassConfig::ParametersToChange;
+  for (P p :
+       {MultipassConfig::ResultLengthMin, MultipassConfig::ResultLengthMax,
+        MultipassConfig::ResultLengthLocalPercent, MultipassConfig::ResultLengthGlobalPercent}) {
+    float beforeL = 0.0f, v = 0.0f;
+    ASSERT_TRUE(configM.getData(1u, p, beforeL));
+    EXPECT_FALSE(configM.setData(1u, p, belowZeroL)) << p;
+    ASSERT_TRUE(configM.getData(1u, p, v));
+    EXPECT_EQ(v, beforeL) << p;
+    EXPECT_TRUE(configM.setData(1u, p, -0.0f)) << p;
+    EXPECT_TRUE(configM.setData(1u, p, 0.0f)) << p;
+    ASSERT_TRUE(configM.getData(1u, p, v));
+    EXPECT_EQ(v, 0.0f) << p;
+    EXPECT_FALSE(configM.setData(1u, p, std::numeric_limits<float>::quiet_NaN())) << p;
+    EXPECT_FALSE(configM.setData(1u, p, -std::numeric_limits<float>::infinity())) << p;
+  }
+  // The counts truncate toward zero and saturate at the largest unsigned value.
+  const auto& stageL = configM.getStage(1);
+  for (P p : {MultipassConfig::ResultLengthMin, MultipassConfig::ResultLengthMax}) {
+    const auto countL = [&] {
+      return p == MultipassConfig::ResultLengthMin ? stageL.resultLengthMin
+                                                   : stageL.resultLengthMax;
+    };
+    EXPECT_TRUE(configM.setData(1u, p, 0.99999994f));
+    EXPECT_EQ(countL(), 0u);
+    EXPECT_TRUE(configM.setData(1u, p, largestBelow2p32L));
+    EXPECT_EQ(countL(), 4294967040u);
+    EXPECT_TRUE(configM.setData(1u, p, 4294967296.0f));
+    EXPECT_EQ(countL(), 4294967295u);
+    EXPECT_TRUE(configM.setData(1u, p, std::numeric_limits<float>::infinity()));
+    EXPECT_EQ(countL(), 4294967295u);
+  }
+  // The percentages take any non-negative float as it is.
+  EXPECT_TRUE(configM.setData(1u, MultipassConfig::ResultLengthLocalPercent,
+                              std::numeric_limits<float>::max()));
+  EXPECT_EQ(stageL.resultLengthLocalPercent, std::numeric_limits<float>::max());
+  EXPECT_TRUE(configM.setData(1u, MultipassConfig::ResultLengthGlobalPercent,
+                              std::numeric_limits<float>::denorm_min()));
+  EXPECT_EQ(stageL.resultLengthGlobalPercent, std::numeric_limits<float>::denorm_min());
+  EXPECT_EQ(configM.getStage(0).resultLengthGlobalPercent, 90.0f);  // the other stage kept
+  // The flag: true only above 0.999.
+  EXPECT_TRUE(configM.setData(1u, MultipassConfig::UseNormalization, 1.0f));
+  EXPECT_TRUE(configM.setData(1u, MultipassConfig::UseNormalization, 0.999f));
+  EXPECT_FALSE(stageL.useNormalization);
+  EXPECT_TRUE(configM.setData(1u, MultipassConfig::UseNormalization, std::nextafter(0.999f, 1.0f)));
+  EXPECT_TRUE(stageL.useNormalization);
+  // The stage index: the last stage is accepted, one past it refused; likewise the parameter.
+  EXPECT_TRUE(configM.setData(1u, MultipassConfig::ResultLengthMax, 5.0f));
+  EXPECT_FALSE(configM.setData(2u, MultipassConfig::ResultLengthMax, 5.0f));
+  EXPECT_TRUE(configM.setData(1u, MultipassConfig::UseNormalization, 5.0f));
+  EXPECT_FALSE(configM.setData(1u, static_cast<P>(5), 5.0f));
+  float v = 0.0f;
+  EXPECT_TRUE(configM.getData(1u, MultipassConfig::UseNormalization, v));
+  EXPECT_FALSE(configM.getData(2u, MultipassConfig::UseNormalization, v));
+  EXPECT_FALSE(configM.getData(1u, static_cast<P>(5), v));
+}
+
 TEST_F(MultipassConfigTest, GetConfigCopiesAndCompatibility) {
   ASSERT_EQ(readFile(document(section("p", stage() + stage({{"algorithm", "lfa"}})))), "");
   EXPECT_EQ(configM.getConfig(ModalityFace, InstanceFaceFrontal, AlgLfa).algorithm, AlgLfa);
@@ -342,6 +406,19 @@ TEST_F(MultipassConfigTest, InfoDump) {
             "<common processing = \"sequential\"\t />\n" +
                 stageDumpL("hgm", "2", "[Additional]\nsearchMode=1\n") +
                 stageDumpL("lfa", "4", "") + "</multipass>\n");
+
+  // The processing text of every value, written out.
+  const std::pair<unsigned, const char*> processingTextsL[] = {
+      {0, "parallel"}, {1, "sequential"}, {2, "filtering"}, {3, "unknown"}};
+  MultipassConfig emptyL;
+  for (const auto& [valueL, textL] : processingTextsL) {
+    emptyL.setProcessing(static_cast<MultipassConfig::Processing>(valueL));
+    std::ostringstream dumpL;
+    emptyL.info(dumpL);
+    EXPECT_NE(dumpL.str().find(std::string("<common processing = \"") + textL + "\"\t />\n"),
+              std::string::npos)
+        << dumpL.str();
+  }
 }
 
 }  // namespace

@@ -256,6 +256,10 @@ TEST_F(IdRecordTest, DeletionRules) {
   EXPECT_EQ(recordL.nBioRecords(), 3u);  // the emptied face record stays
   EXPECT_TRUE(recordL.containsOnlyOneSamplePerInstance() == false);
   EXPECT_FALSE(recordL.deleteTemplates(ModalityIris, InstanceAny));
+  // Any modality with a definite instance deletes nothing, even where records match.
+  EXPECT_FALSE(recordL.deleteTemplates(ModalityAny, InstanceFingerRightThumb));
+  EXPECT_FALSE(recordL.deleteTemplates(ModalityAny, InstanceFaceFrontal));
+  EXPECT_EQ(recordL.nBioRecords(), 3u);
   EXPECT_TRUE(recordL.deleteTemplates(ModalityFingerprint, InstanceAny));
   EXPECT_EQ(recordL.nBioRecords(), 1u);
   EXPECT_TRUE(recordL.containsOnlyOneSamplePerInstance());

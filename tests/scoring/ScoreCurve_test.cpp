@@ -99,6 +99,21 @@ TEST_F(ScoreCurveTest, TwoWeightFusionMatchesAnIndependentIntegral) {
   EXPECT_FLOAT_EQ(nearL, static_cast<float>(S - std::log10(1.0 + S * kLn10)));
 }
 
+// The switch between the two-weight and the equal-weight formula at |w0 - w1| = 0.001, with
+// weights far from 1, where the two formulas part: scores (1, 1), weights 3 and 3 +- 0.0011 or
+// 0.0009 (as floats: differences 0.00110006 and 0.00090003).
+//  - 0.0011 apart: S = 6.0011, L = S ln 10 = 13.8180; A = exp(2.0011 L / 3.0011) * 3.0011 /
+//    0.0011 and B = exp(2 L / 3) * 3 / -0.0011 nearly cancel: S - log10(A + B) = 1.25141;
+//  - 0.0009 apart: S = 6.0009, S - log10(1 + L) = 6.0009 - log10(14.8176) = 4.83012.
+TEST_F(ScoreCurveTest, TheWeightDifferenceThresholdSwitchesTheFormula) {
+  EXPECT_NEAR(fuse({1.0f, 1.0f}, {3.0f, 3.0011f}), 1.25141, 2e-5);
+  EXPECT_NEAR(fuse({1.0f, 1.0f}, {3.0011f, 3.0f}), 1.25141, 2e-5);  // the difference's size
+  EXPECT_NEAR(fuse({1.0f, 1.0f}, {3.0f, 3.0009f}), 4.83012, 2e-5);
+  EXPECT_NEAR(fuse({1.0f, 1.0f}, {3.0009f, 3.0f}), 4.83012, 2e-5);
+  // Equal weights of 3: no two-weight formula, S = 6, 6 - log10(1 + 6 ln 10) = 4.82928.
+  EXPECT_NEAR(fuse({1.0f, 1.0f}, {3.0f, 3.0f}), 4.82928, 2e-5);
+}
+
 TEST_F(ScoreCurveTest, WeightNormalisationRules) {
   // n > 2: weights divided by the largest one when it exceeds 1.
   const float threeL = fuse({1.0f, 2.0f, 3.0f}, {2.0f, 4.0f, 1.0f});
@@ -170,6 +185,14 @@ TEST_F(ScoreCurveTest, FusionHandleChecksAndWeights) {
   EXPECT_EQ(setFusionScale(fusionL, -3.0f), ScoreCurveOk);
   EXPECT_EQ(getFusionScale(fusionL, &scaleL), ScoreCurveOk);
   EXPECT_EQ(scaleL, 1.0f);
+  // At the bound: 0 resets, the smallest positive value is kept.
+  EXPECT_EQ(setFusionScale(fusionL, 2.0f), ScoreCurveOk);
+  EXPECT_EQ(setFusionScale(fusionL, 0.0f), ScoreCurveOk);
+  EXPECT_EQ(getFusionScale(fusionL, &scaleL), ScoreCurveOk);
+  EXPECT_EQ(scaleL, 1.0f);
+  EXPECT_EQ(setFusionScale(fusionL, std::numeric_limits<float>::denorm_min()), ScoreCurveOk);
+  EXPECT_EQ(getFusionScale(fusionL, &scaleL), ScoreCurveOk);
+  EXPECT_EQ(scaleL, std::numeric_limits<float>::denorm_min());
   EXPECT_EQ(setFusionScale(fusionL, std::numeric_limits<float>::infinity()),
             ScoreCurveInvalidValue);
 
@@ -258,19 +281,33 @@ TEST_F(ScoreCurveTest, InverseAndTheFloorRule) {
   EXPECT_EQ(denormalizeScore(nullptr, 1.0f, &outL), ScoreCurveHandleNull);
   EXPECT_EQ(denormalizeScore(handleL, 1.0f, nullptr), ScoreCurveOutputNull);
 
-  // The inverse never decides whether a mapping file is read. A plateau whose knots keep a
-  // tiny slope maps forward as usual but cannot be inverted (repeated y): code 1.
-  ScoreNormalizer* plateauL = nullptr;
-  ASSERT_EQ(load("0 0 1e-9\n0.5 0 1e-9\n1 1 0.5\n", &plateauL), ScoreCurveOk);
-  EXPECT_EQ(plateauL->inverse(), nullptr);
-  ASSERT_EQ(normalizeScore(plateauL, 1.0f, &outL), ScoreCurveOk);
-  EXPECT_EQ(outL, 1.0f);
-  outL = 7.0f;
-  EXPECT_EQ(denormalizeScore(plateauL, 1.0f, &outL), ScoreCurveUnknownError);
-  EXPECT_EQ(outL, 7.0f);
+  // The inverse never decides whether a mapping file is read, and it is used as it stands when
+  // its knots are not ascending in y. A falling curve: inverse knots (0, 0, 1), (-1, 1, 1);
+  // 1 lies at or above the last knot's x, so the line 1 + (1 - (-1)) * 1 = 3 answers.
   ScoreNormalizer* fallingL = nullptr;
   ASSERT_EQ(load("0 0 1\n1 -1 1\n", &fallingL), ScoreCurveOk);
-  EXPECT_EQ(denormalizeScore(fallingL, 1.0f, &outL), ScoreCurveUnknownError);
+  ASSERT_EQ(denormalizeScore(fallingL, 1.0f, &outL), ScoreCurveOk);
+  EXPECT_EQ(outL, 3.0f);
+  ASSERT_EQ(denormalizeScore(fallingL, 0.0f, &outL), ScoreCurveOk);
+  EXPECT_EQ(outL, 2.0f);
+  // A repeated y: inverse knots (0, 0, 1), (0, 1, 0.5), (1, 2, 1). 0.5 falls into the second
+  // interval (h = 1, m = 1, c2 = 1, c3 = -0.5): ((-0.25 + 1) * 0.5 + 0.5) * 0.5 + 1 = 1.4375.
+  // The first interval (h = 0) has no cubic: below its knot it is the line of slope 1.
+  ScoreNormalizer* levelL = nullptr;
+  ASSERT_EQ(load("0 0 1\n1 0 2\n2 1 1\n", &levelL), ScoreCurveOk);
+  ASSERT_EQ(denormalizeScore(levelL, 0.5f, &outL), ScoreCurveOk);
+  EXPECT_EQ(outL, 1.4375f);
+  ASSERT_EQ(denormalizeScore(levelL, 0.0f, &outL), ScoreCurveOk);
+  EXPECT_EQ(outL, 1.0f);  // bisection: x[1] = 0 <= 0 < x[2]
+  EXPECT_EQ(levelL->inverse()->value(-1.0), -1.0);
+  EXPECT_EQ(levelL->inverse()->value(3.0), 4.0);  // 2 + (3 - 1) * 1
+  // A slope too small to invert leaves its knot out of the inverse.
+  ScoreNormalizer* tinyL = nullptr;
+  ASSERT_EQ(load("0 0 1e-310\n1 1 1\n", &tinyL), ScoreCurveOk);
+  ASSERT_EQ(tinyL->inverse()->knots().size(), 1u);
+  EXPECT_EQ(tinyL->inverse()->knots()[0].x, 1.0);
+  ASSERT_EQ(denormalizeScore(tinyL, 0.5f, &outL), ScoreCurveOk);
+  EXPECT_EQ(outL, 0.5f);
   // Without any slope the inverse is empty (0), so the floor answers.
   ScoreNormalizer* flatL = nullptr;
   ASSERT_EQ(load("0 0 0\n1 0 0\n", &flatL), ScoreCurveOk);
@@ -283,6 +320,33 @@ TEST_F(ScoreCurveTest, InverseAndTheFloorRule) {
   ScoreNormalizer* plainL = nullptr;
   ASSERT_EQ(load("0 0 1\n1 2 1\n", &plainL), ScoreCurveOk);
   EXPECT_FALSE(plainL->hasFloor());
+}
+
+TEST_F(ScoreCurveTest, AnEmptyMappingFileMapsEveryScoreToZero) {
+  for (const char* contentL : {"", " \n\t \r\n"}) {
+    ScoreNormalizer* handleL = nullptr;
+    ASSERT_EQ(load(contentL, &handleL), ScoreCurveOk) << '"' << contentL << '"';
+    EXPECT_FALSE(handleL->hasFloor());
+    float outL = 7.0f;
+    for (float scoreL : {0.0f, 1.0f, -3.0f, 1e6f}) {
+      ASSERT_EQ(normalizeScore(handleL, scoreL, &outL), ScoreCurveOk);
+      EXPECT_EQ(outL, 0.0f) << scoreL;
+    }
+    outL = 7.0f;
+    ASSERT_EQ(denormalizeScore(handleL, 2.5f, &outL), ScoreCurveOk);
+    EXPECT_EQ(outL, 0.0f);
+  }
+  // A mapping that was never read is the same empty curve.
+  const ScoreNormalizer unreadL(ScoreNormalizer::KindSpline, true);
+  EXPECT_EQ(unreadL.normalize(4.0), 0.0);
+  EXPECT_EQ(unreadL.denormalize(4.0), 0.0);
+  // The other kinds: the identity inverts to itself; log-erfc has no inverse (code 1).
+  const ScoreNormalizer identityL(ScoreNormalizer::KindIdentity, false);
+  EXPECT_EQ(identityL.denormalize(2.5), 2.5);
+  const ScoreNormalizer erfcL(ScoreNormalizer::KindLogErfc, false);
+  float outL = 7.0f;
+  EXPECT_EQ(denormalizeScore(&erfcL, 1.0f, &outL), ScoreCurveUnknownError);
+  EXPECT_EQ(outL, 7.0f);
 }
 
 TEST_F(ScoreCurveTest, ScaleOfAMapping) {
@@ -301,6 +365,20 @@ TEST_F(ScoreCurveTest, ScaleOfAMapping) {
   EXPECT_EQ(setNormalizerScale(handleL, 1.5f), ScoreCurveOk);
   EXPECT_EQ(getNormalizerScale(handleL, &scaleL), ScoreCurveOk);
   EXPECT_EQ(scaleL, 1.5f);
+  // The accepted range [0.5, 1.5] at both ends, and the values just outside it.
+  const auto scaleAfter = [&](float valueA) {
+    EXPECT_EQ(setNormalizerScale(handleL, 1.25f), ScoreCurveOk);
+    EXPECT_EQ(setNormalizerScale(handleL, valueA), ScoreCurveOk) << valueA;
+    EXPECT_EQ(getNormalizerScale(handleL, &scaleL), ScoreCurveOk);
+    return scaleL;
+  };
+  EXPECT_EQ(scaleAfter(0.5f), 0.5f);
+  EXPECT_EQ(scaleAfter(std::nextafter(0.5f, 0.0f)), 1.0f);
+  EXPECT_EQ(scaleAfter(std::nextafter(1.5f, 2.0f)), 1.0f);
+  EXPECT_EQ(scaleAfter(0.0f), 1.0f);  // the smallest value not refused
+  EXPECT_EQ(setNormalizerScale(handleL, -std::numeric_limits<float>::denorm_min()),
+            ScoreCurveInvalidValue);
+  EXPECT_EQ(setNormalizerScale(handleL, INFINITY), ScoreCurveInvalidValue);
   EXPECT_EQ(setNormalizerScale(handleL, -1.0f), ScoreCurveInvalidValue);
   EXPECT_EQ(setNormalizerScale(handleL, NAN), ScoreCurveInvalidValue);
   EXPECT_EQ(getNormalizerScale(handleL, nullptr), ScoreCurveOutputNull);
@@ -327,8 +405,6 @@ TEST_F(ScoreCurveTest, NonFiniteScoresAreRefused) {
 TEST_F(ScoreCurveTest, MalformedMappingFilesAreRefused) {
   EXPECT_EQ(loadCode("0 0 1\n1 1 1\n2 2"), ScoreCurveCannotRead);  // truncated
   EXPECT_EQ(loadCode("0 0 1 1 1 1 2"), ScoreCurveCannotRead);      // 7 numbers
-  EXPECT_EQ(loadCode(""), ScoreCurveCannotRead);
-  EXPECT_EQ(loadCode(" \n\t "), ScoreCurveCannotRead);
   EXPECT_EQ(loadCode("0 0 1\n1 x 1\n"), ScoreCurveCannotRead);
   EXPECT_EQ(loadCode("0 0 1\n1 1.5.2 1\n"), ScoreCurveCannotRead);
   EXPECT_EQ(loadCode("0 0 1\n1 1 1e999\n"), ScoreCurveCannotRead);

@@ -33,6 +33,7 @@
 #include <quarlen/Types.h>
 
 #include "Commands.h"
+#include "common/AlignedBuffer.h"
 
 namespace quarlen_cli {
 namespace {
@@ -139,25 +140,21 @@ struct Probe {
 class StageMemory {
  public:
   StageMemory(std::size_t slotBytesA, std::size_t capacityA)
-      : slotM((slotBytesA + 15) & ~std::size_t{15}),
-        dataM(
-            static_cast<unsigned char*>(::operator new (slotM* capacityA, std::align_val_t{64}))) {
-    std::memset(dataM.get(), 0, slotM * capacityA);
+      : slotM(qridy::AlignedBuffer::paddedSize(slotBytesA)),
+        dataM(qridy::AlignedBuffer::allocate(std::uint64_t{slotM} * capacityA, UINT64_MAX)) {
+    if (dataM.empty()) throw std::bad_alloc();
   }
   void add(const unsigned char* dataA, unsigned int sizeA) {
-    std::memcpy(dataM.get() + countM * slotM, dataA, std::min<std::size_t>(sizeA, slotM));
+    std::memcpy(dataM.data() + countM * slotM, dataA, std::min<std::size_t>(sizeA, slotM));
     ++countM;
   }
-  const unsigned char* entry(std::size_t iA) const { return dataM.get() + iA * slotM; }
+  const unsigned char* entry(std::size_t iA) const { return dataM.data() + iA * slotM; }
   std::size_t count() const { return countM; }
   unsigned int slotBytes() const { return static_cast<unsigned int>(slotM); }
 
  private:
-  struct AlignedFree {
-    void operator()(unsigned char* pA) const { ::operator delete (pA, std::align_val_t{64}); }
-  };
   std::size_t slotM;
-  std::unique_ptr<unsigned char, AlignedFree> dataM;
+  qridy::AlignedBuffer dataM;
   std::size_t countM = 0;
 };
 

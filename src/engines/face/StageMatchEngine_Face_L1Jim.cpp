@@ -1,6 +1,9 @@
 #include "engines/face/StageMatchEngine_Face_L1Jim.h"
 
 #include <algorithm>
+#include <utility>
+
+#include "common/AlignedBuffer.h"
 
 namespace qridy {
 
@@ -9,15 +12,12 @@ void StageMatchEngine_Face_L1Jim::setProbeForIdentification(const unsigned char*
   // The padded copy first, then its expansion replaces it as the probe.
   StageMatchEngine_Base::setProbeForIdentification(dataA, sizeA);
   if (probeDataM == nullptr) return;
-  std::uint64_t expandedSizeL = 0;
-  unsigned char* expandedL = allocateAligned(std::uint64_t{4} * probeDataSizeM, expandedSizeL);
-  if (expandedL == nullptr) {
-    throwAllocationFailure("qridy::StageMatchEngine_Face_L1Jim::setProbeForIdentification",
-                           "Could not allocate aligned memory for probe ", expandedSizeL);
-  }
-  kernelsM->nibbleExpand(probeDataM, probeDataSizeM / 16,
-                         reinterpret_cast<std::int16_t*>(expandedL));
-  adoptProbe(expandedL, static_cast<std::uint32_t>(expandedSizeL));
+  AlignedBuffer expandedL =
+      allocateOrThrow(std::uint64_t{4} * probeDataSizeM,
+                      "qridy::StageMatchEngine_Face_L1Jim::setProbeForIdentification",
+                      "Could not allocate aligned memory for probe ");
+  kernelsM->nibbleExpand(probeDataM, probeDataSizeM / 16, expandedL.as<std::int16_t>());
+  adoptProbe(std::move(expandedL));
 }
 
 float StageMatchEngine_Face_L1Jim::matchGallery(const unsigned char* galleryDataA,

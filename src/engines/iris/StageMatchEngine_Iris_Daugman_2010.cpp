@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <new>
 
 #include <qrlcore/Notification.h>
 #include <quarlen/CpuFeatures.h>
@@ -109,15 +108,17 @@ StageMatchEngine_Iris_Daugman_2010_POPCNT::StageMatchEngine_Iris_Daugman_2010_PO
   }
 }
 
-StageMatchEngine_Iris_Daugman_2010_POPCNT::~StageMatchEngine_Iris_Daugman_2010_POPCNT() {
-  if (headM != nullptr) ::operator delete (headM, std::align_val_t{64});
-}
+StageMatchEngine_Iris_Daugman_2010_POPCNT::~StageMatchEngine_Iris_Daugman_2010_POPCNT() = default;
 
 void StageMatchEngine_Iris_Daugman_2010_POPCNT::setProbeForIdentification(
     const unsigned char* dataA, unsigned int sizeA) {
   StageMatchEngine_Iris_Base::setProbeForIdentification(dataA, sizeA);
   if (headM == nullptr) {
-    headM = static_cast<QrlIrisHeadEntry*>(::operator new (kHeadTableBytes, std::align_val_t{64}));
+    headBufferM = allocateOrThrow(
+        kHeadTableBytes,
+        "qridy::StageMatchEngine_Iris_Daugman_2010_POPCNT::setProbeForIdentification",
+        "Could not allocate aligned memory for probe ");
+    headM = headBufferM.as<QrlIrisHeadEntry>();
   }
   fillHeadTable();
 }

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/AlignedBuffer.h"
 #include "engines/iris/StageMatchEngine_Iris_Base.h"
 
 namespace qridy {
@@ -69,7 +70,7 @@ class StageMatchEngine_Iris_Daugman_2010_POPCNT : public StageMatchEngine_Iris_D
   ~StageMatchEngine_Iris_Daugman_2010_POPCNT() override;
 
   // Loads the probe, then fills the head table for the searched rows (allocated on the first
-  // probe, kept until destruction).
+  // probe, kept until destruction; its allocation failure is thrown like the probe's).
   void setProbeForIdentification(const unsigned char* dataA, unsigned int sizeA) override;
   float matchGallery(const unsigned char* galleryDataA, unsigned int gallerySizeA) override;
 
@@ -85,6 +86,7 @@ class StageMatchEngine_Iris_Daugman_2010_POPCNT : public StageMatchEngine_Iris_D
 
   std::uint32_t rowCountM = 7;
   const std::uint64_t* firstRowPtrM = nullptr;
+  AlignedBuffer headBufferM;  // the head table's memory
   QrlIrisHeadEntry* headM = nullptr;
 };
 

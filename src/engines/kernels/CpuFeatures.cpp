@@ -11,19 +11,13 @@ struct Detected {
   bool sse41;
   bool avx2;
   bool avx512;
+  bool avx512Popcnt;
   CpuFeatures::Level level;
 };
 
-CpuFeatures::Level capFromEnvironment(CpuFeatures::Level detectedA) {
-  const char* capL = std::getenv("QUARLEN_CPU_LEVEL");
-  if (capL == nullptr) return detectedA;
-  CpuFeatures::Level wantL = detectedA;
-  if (std::strcmp(capL, "scalar") == 0) wantL = CpuFeatures::Scalar;
-  if (std::strcmp(capL, "sse41") == 0) wantL = CpuFeatures::Sse41;
-  if (std::strcmp(capL, "avx2") == 0) wantL = CpuFeatures::Avx2;
-  if (std::strcmp(capL, "avx512") == 0) wantL = CpuFeatures::Avx512;
-  return wantL < detectedA ? wantL : detectedA;
-}
+constexpr CpuFeatures::Level kLevels[] = {CpuFeatures::Scalar, CpuFeatures::Sse41,
+                                          CpuFeatures::Avx2, CpuFeatures::Avx512,
+                                          CpuFeatures::Avx512Popcnt};
 
 Detected detect() {
   Detected d{};
@@ -34,12 +28,14 @@ Detected detect() {
   d.sse41 = __builtin_cpu_supports("sse4.1");
   d.avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
   d.avx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+  d.avx512Popcnt = d.avx512 && __builtin_cpu_supports("avx512vpopcntdq");
 #endif
   CpuFeatures::Level levelL = CpuFeatures::Scalar;
   if (d.sse41) levelL = CpuFeatures::Sse41;
   if (d.sse41 && d.avx2) levelL = CpuFeatures::Avx2;
   if (d.sse41 && d.avx2 && d.avx512) levelL = CpuFeatures::Avx512;
-  d.level = capFromEnvironment(levelL);
+  if (d.sse41 && d.avx2 && d.avx512Popcnt) levelL = CpuFeatures::Avx512Popcnt;
+  d.level = CpuFeatures::capLevel(std::getenv("QUARLEN_CPU_LEVEL"), levelL);
   return d;
 }
 
@@ -62,6 +58,9 @@ bool CpuFeatures::hasAvx2() {
 bool CpuFeatures::hasAvx512() {
   return detected().avx512;
 }
+bool CpuFeatures::hasAvx512Popcnt() {
+  return detected().avx512Popcnt;
+}
 CpuFeatures::Level CpuFeatures::level() {
   return detected().level;
 }
@@ -76,8 +75,18 @@ const char* CpuFeatures::levelName(Level levelA) {
       return "avx2";
     case Avx512:
       return "avx512";
+    case Avx512Popcnt:
+      return "avx512popcnt";
   }
   return "scalar";
+}
+
+CpuFeatures::Level CpuFeatures::capLevel(const char* textA, Level detectedA) {
+  if (textA == nullptr) return detectedA;
+  for (Level l : kLevels) {
+    if (std::strcmp(textA, levelName(l)) == 0) return l < detectedA ? l : detectedA;
+  }
+  return detectedA;
 }
 
 std::string CpuFeatures::describe() {
@@ -91,6 +100,7 @@ std::string CpuFeatures::describe() {
   add(hasSse41(), "sse4.1");
   add(hasAvx2(), "avx2");
   add(hasAvx512(), "avx512");
+  add(hasAvx512Popcnt(), "avx512vpopcntdq");
   return textL.empty() ? "none" : textL;
 }
 

@@ -132,6 +132,9 @@ const KernelSet kScalarSet = {CpuFeatures::Scalar,     "scalar",
 const KernelSet& kernelsFor(CpuFeatures::Level levelA) {
   // Each SIMD set answers null when the processor lacks its instructions, so a level above
   // what the processor offers falls back to the best set it can run.
+  if (levelA >= CpuFeatures::Avx512Popcnt) {
+    if (const KernelSet* setL = avx512PopcntKernels()) return *setL;
+  }
   if (levelA >= CpuFeatures::Avx512) {
     if (const KernelSet* setL = avx512Kernels()) return *setL;
   }

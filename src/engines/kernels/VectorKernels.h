@@ -2,7 +2,8 @@
 
 // Vector kernels of the match engines: the innermost loops of every identification.
 //
-// Each kernel exists as a plain scalar reference and as SSE4.1, AVX2 and AVX-512 versions. The
+// Each kernel exists as a plain scalar reference and as SSE4.1, AVX2 and AVX-512 versions (the
+// bit count also with AVX-512 VPOPCNTDQ). The
 // version used is chosen once per process from qridy::CpuFeatures::level() (which the
 // environment variable QUARLEN_CPU_LEVEL can cap), never from the build machine's flags.
 //
@@ -30,7 +31,7 @@ namespace kernels {
 constexpr std::size_t kFloatLanes = 32;
 
 struct KernelSet {
-  // The level this set was built for, and its name ("scalar", "sse41", "avx2", "avx512").
+  // The level this set was built for, and its name (CpuFeatures::levelName of the level).
   CpuFeatures::Level level;
   const char* name;
 
@@ -87,6 +88,7 @@ float foldLanes(float* lanes);
 const KernelSet* sse41Kernels();
 const KernelSet* avx2Kernels();
 const KernelSet* avx512Kernels();
+const KernelSet* avx512PopcntKernels();
 
 }  // namespace kernels
 }  // namespace qridy

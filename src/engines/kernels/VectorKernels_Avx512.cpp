@@ -1,6 +1,7 @@
 // AVX-512 (F and BW) versions of the vector kernels: 64 bytes per step, trailing blocks through
-// masked loads (which never touch the bytes they leave out). The bit count uses VPOPCNTDQ where
-// the processor has it and the AVX2 count otherwise.
+// masked loads (which never touch the bytes they leave out). Two sets: "avx512popcnt" counts bits
+// with VPOPCNTDQ, "avx512" with the AVX2 count (for processors without VPOPCNTDQ, and to compare
+// both on one machine). CpuFeatures decides which the processor can run.
 #include "engines/kernels/KernelTarget.h"
 #include "engines/kernels/VectorKernels.h"
 
@@ -219,17 +220,9 @@ QRL_TARGET_AVX512 float floatBitSumAvx512(const float* f, const void* bits, std:
 }
 
 KernelSet makeAvx512Set() {
-  KernelSet setL = {CpuFeatures::Avx512,  "avx512",           sumQuads<byteQuad>,
-                    sumQuads<nibbleQuad>, nibbleExpandAvx512, expandedDotAvx512,
-                    xorBitCountAvx512,    floatDotAvx512,     floatBitSumAvx512};
-  bool vpopcntL = false;
-  __builtin_cpu_init();
-  vpopcntL = __builtin_cpu_supports("avx512vpopcntdq");
-  if (!vpopcntL) {
-    const KernelSet* avx2L = avx2Kernels();
-    if (avx2L != nullptr) setL.xorBitCount = avx2L->xorBitCount;
-  }
-  return setL;
+  return {CpuFeatures::Avx512,        "avx512",           sumQuads<byteQuad>,
+          sumQuads<nibbleQuad>,       nibbleExpandAvx512, expandedDotAvx512,
+          avx2Kernels()->xorBitCount, floatDotAvx512,     floatBitSumAvx512};
 }
 
 }  // namespace
@@ -237,6 +230,18 @@ KernelSet makeAvx512Set() {
 const KernelSet* avx512Kernels() {
   if (!CpuFeatures::hasAvx512() || avx2Kernels() == nullptr) return nullptr;
   static const KernelSet setS = makeAvx512Set();
+  return &setS;
+}
+
+const KernelSet* avx512PopcntKernels() {
+  if (!CpuFeatures::hasAvx512Popcnt() || avx512Kernels() == nullptr) return nullptr;
+  static const KernelSet setS = [] {
+    KernelSet setL = *avx512Kernels();
+    setL.level = CpuFeatures::Avx512Popcnt;
+    setL.name = "avx512popcnt";
+    setL.xorBitCount = xorBitCountAvx512;
+    return setL;
+  }();
   return &setS;
 }
 
@@ -248,6 +253,9 @@ const KernelSet* avx512Kernels() {
 namespace qridy {
 namespace kernels {
 const KernelSet* avx512Kernels() {
+  return nullptr;
+}
+const KernelSet* avx512PopcntKernels() {
   return nullptr;
 }
 }  // namespace kernels

@@ -17,7 +17,7 @@ namespace {
 // Every kernel set this processor can run, the scalar reference first.
 std::vector<const KernelSet*> allSets() {
   std::vector<const KernelSet*> setsL;
-  for (int l = CpuFeatures::Scalar; l <= CpuFeatures::Avx512; ++l) {
+  for (int l = CpuFeatures::Scalar; l <= CpuFeatures::Avx512Popcnt; ++l) {
     const KernelSet* setL = &kernelsFor(static_cast<CpuFeatures::Level>(l));
     if (setsL.empty() || setsL.back() != setL) setsL.push_back(setL);
   }
