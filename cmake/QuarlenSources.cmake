@@ -31,6 +31,10 @@ set(QUARLEN_SOURCES_gallery
   src/gallery/FileManager.cpp
   src/gallery/MultiPartFidFile.cpp
   src/gallery/MultipassFileIO.cpp
+  src/gallery/MultipassFileIO_Check.cpp
+  src/gallery/MultipassFileIO_Read.cpp
+  src/gallery/MultipassFileIO_Recover.cpp
+  src/gallery/MultipassFileIO_Write.cpp
 )
 
 set(QUARLEN_SOURCES_scoring
