@@ -477,3 +477,69 @@ TEST_F(FidFileTest, BatchOfStepsLeavesTheBytesOfSingleAdds) {
 
 }  // namespace
 }  // namespace qridy
+
+namespace qridy {
+namespace {
+
+// A part filled to its exact record limit, once by single adds and once by one batch, ends with
+// the same bytes: the reused free record, the growth cut to the limit and the full flag.
+TEST_F(FidFileTest, FillingToTheRecordLimitByBatchGivesTheBytesOfSingleAdds) {
+  const std::string otherL = path("other.fid");
+  makePart(6, 4);
+  {
+    FidFile fL(path(), 0);
+    ASSERT_TRUE(fL.open());
+    ASSERT_TRUE(fL.remove(1));
+  }
+  std::filesystem::copy_file(path(), otherL);
+  FidFile singleL(path(), 0);
+  FidFile batchL(otherL, 0);
+  ASSERT_TRUE(singleL.open());
+  ASSERT_TRUE(batchL.open());
+  singleL.setRecordLimit(10);
+  batchL.setRecordLimit(10);
+
+  std::vector<Bytes> recordsL;
+  for (int i = 0; i < 5; ++i) recordsL.push_back(record(16, static_cast<unsigned char>(0x40 + i)));
+  std::vector<std::uint32_t> slotsL;
+  for (const Bytes& rL : recordsL) {
+    std::uint32_t checksumL = 0;
+    slotsL.push_back(singleL.add(rL.data(), checksumL));
+  }
+  EXPECT_EQ(slotsL, (std::vector<std::uint32_t>{1, 6, 7, 8, 9}));
+
+  FidAllocState stateL = batchL.allocState();
+  std::unordered_set<std::uint32_t> plannedL;
+  std::vector<FidAddStep> stepsL;
+  std::vector<const unsigned char*> dataL;
+  for (const Bytes& rL : recordsL) {
+    FidAddStep stepL;
+    ASSERT_TRUE(batchL.planAdd(stateL, stepL, plannedL));
+    plannedL.insert(stepL.slot);
+    stepsL.push_back(stepL);
+    dataL.push_back(rL.data());
+  }
+  FidAddStep beyondL;
+  EXPECT_FALSE(batchL.planAdd(stateL, beyondL, plannedL));
+  std::vector<std::uint32_t> checksumsL;
+  ASSERT_TRUE(batchL.applyBatch(stepsL, dataL, checksumsL));
+
+  for (FidFile* fL : {&singleL, &batchL}) {
+    EXPECT_EQ(fL->header().capacity, 10u);
+    EXPECT_EQ(fL->header().full, 1u);
+    EXPECT_FALSE(fL->acceptsRecord());
+    std::uint32_t checksumL = 0;
+    EXPECT_EQ(fL->add(recordsL[0].data(), checksumL), FidFile::kNoRecord);
+    fL->close();
+  }
+  const Bytes bytesL = readRaw(otherL);
+  EXPECT_EQ(readRaw(path()), bytesL);
+  ASSERT_EQ(bytesL.size(), 88u + 10 * 24);
+  EXPECT_EQ(word(bytesL, 20), 1u);  // the full flag, on disk
+  EXPECT_EQ(word(bytesL, 24), 10u);
+  EXPECT_EQ(word(bytesL, 28), 10u);
+  EXPECT_EQ(word(bytesL, 32), 0u);
+}
+
+}  // namespace
+}  // namespace qridy
