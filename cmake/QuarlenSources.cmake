@@ -26,6 +26,7 @@ set(QUARLEN_SOURCES_records
 )
 
 set(QUARLEN_SOURCES_gallery
+  src/gallery/FidAllocState.cpp
   src/gallery/FidFile.cpp
   src/gallery/FidJournal.cpp
   src/gallery/FileManager.cpp

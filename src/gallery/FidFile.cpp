@@ -274,49 +274,16 @@ bool FidFile::sync() {
 
 // --- adding -------------------------------------------------------------------------------
 
-bool FidFile::accepts(const FidAllocState& stateA) {
-  if (stateA.full != 0) return false;
-  const bool growsL = stateA.firstFree == kNoRecord || stateA.firstFree >= stateA.capacity;
-  return !growsL || stateA.capacity < stateA.limit;
-}
-
-FidAllocState FidFile::allocState() const {
-  FidAllocState sL;
-  sL.capacity = headerM.capacity;
-  sL.full = headerM.full;
-  sL.firstFree = headerM.firstFree;
-  sL.limit = recordLimitM;
-  sL.growth = headerM.growth;
-  sL.diskCapacity = headerM.capacity;
-  return sL;
-}
-
 bool FidFile::planStep(FidAllocState& stateA, FidAddStep& stepA,
                        const std::unordered_set<std::uint32_t>& plannedA,
                        const HeaderReader& readHeaderA) {
-  if (!accepts(stateA)) return false;
-  FidAddStep stepL;
-  std::uint32_t capacityL = stateA.capacity;
-  std::uint32_t slotL = stateA.firstFree;
-  if (slotL == kNoRecord || slotL >= capacityL) {
-    slotL = capacityL;
-    stepL.grows = true;
-    capacityL = static_cast<std::uint32_t>(std::min<std::uint64_t>(
-        static_cast<std::uint64_t>(capacityL) + stateA.growth, stateA.limit));
-  }
-  stepL.slot = slotL;
-  stepL.newCapacity = capacityL;
+  if (!stateA.accepts()) return false;
+  const std::uint32_t slotL = stateA.nextSlot();
   if (plannedA.count(slotL) != 0) return false;  // the real add would find it used
-  if (slotL < stateA.diskCapacity) {
-    if (!readHeaderA(slotL, stepL.foundStatus, stepL.foundChecksum)) return false;
-    if (stepL.foundStatus == kUsed) return false;
-  }
-  stepL.nextFree = stepL.foundStatus != 0 ? stepL.foundStatus - 1 : slotL + 1;
-  stateA.capacity = capacityL;
-  stateA.firstFree = stepL.nextFree;
-  if (stateA.firstFree >= stateA.limit) stateA.full = 1;
-  stepA = stepL;
-  return true;
+  std::uint32_t statusL = 0;
+  std::uint32_t checksumL = 0;
+  if (slotL < stateA.diskCapacity && !readHeaderA(slotL, statusL, checksumL)) return false;
+  return stateA.advance(statusL, checksumL, stepA);
 }
 
 bool FidFile::planAdd(FidAllocState& stateA, FidAddStep& stepA,
@@ -337,30 +304,26 @@ std::uint32_t FidFile::add(const void* dataA, std::uint32_t& checksumA) {
 }
 
 bool FidFile::applyAdd(const FidAddStep& stepA, const void* dataA, std::uint32_t& checksumA) {
-  if (!mutable_() || headerM.full != 0) return false;
-  const bool growsL = headerM.firstFree == kNoRecord || headerM.firstFree >= headerM.capacity;
-  if (growsL != stepA.grows) return false;
-  if (growsL ? stepA.slot != headerM.capacity : stepA.slot != headerM.firstFree) return false;
+  if (!mutable_()) return false;
+  FidAllocState afterL = allocState();
+  FidAddStep stepL;
+  if (!afterL.advance(stepA.foundStatus, stepA.foundChecksum, stepL) || stepL != stepA) {
+    return false;
+  }
   const FidHeader beforeL = headerM;
   // From here on a failure leaves the disk ahead of or behind memory: refuse further changes
   // until the part is opened again.
   brokenM = true;
-  if (growsL) {
-    if (headerM.capacity >= recordLimitM || stepA.newCapacity <= headerM.capacity ||
-        stepA.newCapacity > recordLimitM) {
-      headerM = beforeL;
-      brokenM = false;
-      return false;
-    }
-    const std::uint32_t addedL = stepA.newCapacity - headerM.capacity;
-    if (!writeZeros(recordOffset(headerM.capacity),
-                    static_cast<std::uint64_t>(addedL) * headerM.recordSize)) {
+  if (stepA.grows) {
+    FidAllocState grownL = allocState();
+    grownL.grow();
+    if (!writeZeros(
+            recordOffset(headerM.capacity),
+            static_cast<std::uint64_t>(grownL.capacity - headerM.capacity) * headerM.recordSize)) {
       headerM = beforeL;
       return false;
     }
-    headerM.firstFree = headerM.capacity;
-    headerM.capacity = stepA.newCapacity;
-    headerM.free += addedL;
+    grownL.store(headerM);
     if (!writeHeaderRange(0, FidHeader::kSize)) {
       headerM = beforeL;
       return false;
@@ -384,10 +347,7 @@ bool FidFile::applyAdd(const FidAddStep& stepA, const void* dataA, std::uint32_t
   if (!writeAt(recordOffset(stepA.slot), recL, sizeof recL)) return false;
   headerM.checksum =
       fid::addRecordChecksum(static_cast<std::uint16_t>(headerM.checksum), checksumL);
-  headerM.free -= 1;
-  headerM.used += 1;
-  headerM.firstFree = stepA.nextFree;
-  if (headerM.firstFree >= recordLimitM) headerM.full = 1;
+  afterL.store(headerM);
   headerM.pending = 0;
   if (!writeHeaderRange(kOffCapacity, kOffReservedStart)) return false;
   brokenM = false;
@@ -402,23 +362,15 @@ bool FidFile::applyBatch(const std::vector<FidAddStep>& stepsA,
   const std::uint32_t dataSizeL = dataSize();
   const std::uint32_t sizeL = headerM.recordSize;
   // The header after all steps, checking that each step is the next one.
+  FidAllocState stateL = allocState();
   FidHeader afterL = headerM;
   std::vector<std::uint32_t> checksumsL;
   checksumsL.reserve(stepsA.size());
   std::uint32_t freshL = 0;  // records of the batch beyond the capacity on disk
   for (std::size_t i = 0; i < stepsA.size(); ++i) {
-    const FidAddStep& stepL = stepsA[i];
-    if (afterL.full != 0) return false;
-    const bool growsL = afterL.firstFree == kNoRecord || afterL.firstFree >= afterL.capacity;
-    if (growsL != stepL.grows) return false;
-    if (growsL) {
-      if (stepL.slot != afterL.capacity || stepL.newCapacity <= afterL.capacity ||
-          stepL.newCapacity > recordLimitM) {
-        return false;
-      }
-      afterL.free += stepL.newCapacity - afterL.capacity;
-      afterL.capacity = stepL.newCapacity;
-    } else if (stepL.slot != afterL.firstFree) {
+    FidAddStep stepL;
+    if (!stateL.advance(stepsA[i].foundStatus, stepsA[i].foundChecksum, stepL) ||
+        stepL != stepsA[i]) {
       return false;
     }
     // Records beyond the capacity on disk are taken in order, from its end on.
@@ -429,11 +381,8 @@ bool FidFile::applyBatch(const std::vector<FidAddStep>& stepsA,
     checksumsL.push_back(fid::recordChecksum(dataA[i], dataSizeL));
     afterL.checksum =
         fid::addRecordChecksum(static_cast<std::uint16_t>(afterL.checksum), checksumsL.back());
-    afterL.free -= 1;
-    afterL.used += 1;
-    afterL.firstFree = stepL.nextFree;
-    if (afterL.firstFree >= recordLimitM) afterL.full = 1;
   }
+  stateL.store(afterL);
   afterL.pending = 0;
 
   brokenM = true;

@@ -26,6 +26,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "gallery/FidAllocState.h"
+
 namespace qridy {
 
 struct FidHeader {
@@ -50,26 +52,6 @@ struct FidHeader {
   static FidHeader decode(const unsigned char* inA);
   // The header of a freshly created, empty part.
   static FidHeader empty(std::uint32_t recordSizeA, std::uint32_t growthA);
-};
-
-// What adding one record to a part will do, decided before anything is written.
-struct FidAddStep {
-  std::uint32_t slot = 0;
-  std::uint32_t foundStatus = 0;    // the slot's status word before the add (a free link or 0)
-  std::uint32_t foundChecksum = 0;  // the slot's record checksum word before the add
-  bool grows = false;               // the part grows first
-  std::uint32_t newCapacity = 0;    // capacity after the add
-  std::uint32_t nextFree = 0;       // first free record after the add
-};
-
-// The part of a header that adding records changes, for planning several adds ahead.
-struct FidAllocState {
-  std::uint32_t capacity = 0;
-  std::uint32_t full = 0;
-  std::uint32_t firstFree = 0;
-  std::uint32_t limit = 0;
-  std::uint32_t growth = 0;
-  std::uint32_t diskCapacity = 0;  // records that exist on disk; later ones read as zeros
 };
 
 class FidFile {
@@ -115,9 +97,8 @@ class FidFile {
   // checksum.
   std::uint32_t add(const void* dataA, std::uint32_t& checksumA);
   // Whether add could place a record without failing on the full flag or the limit.
-  bool acceptsRecord() const { return accepts(allocState()); }
-  static bool accepts(const FidAllocState& stateA);
-  FidAllocState allocState() const;
+  bool acceptsRecord() const { return allocState().accepts(); }
+  FidAllocState allocState() const { return FidAllocState::of(headerM, recordLimitM); }
   // Plans the next add on stateA (advanced on success; unchanged on failure). plannedA holds the
   // slots planned before in the same batch: reaching one of them again fails as the real add
   // would. readHeaderA reads the status and checksum words of records below

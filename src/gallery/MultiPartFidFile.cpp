@@ -147,13 +147,11 @@ bool MultiPartFidFile::planAdds(std::size_t countA, std::vector<PlannedAdd>& pla
   };
   std::size_t firstOpenL = 0;  // parts before it accept nothing more in this plan
   for (std::size_t i = 0; i < countA; ++i) {
-    while (firstOpenL < statesL.size() && !FidFile::accepts(statesL[firstOpenL])) ++firstOpenL;
+    while (firstOpenL < statesL.size() && !statesL[firstOpenL].accepts()) ++firstOpenL;
     if (firstOpenL == statesL.size()) {
       if (statesL.size() >= maxParts()) return fail("No further FID file part can be added.");
-      FidAllocState newL;
-      newL.limit = recordLimitM == 0 || recordLimitM > partLimit() ? partLimit() : recordLimitM;
-      newL.growth = growthM;
-      statesL.push_back(newL);
+      statesL.push_back(FidAllocState::fresh(
+          recordLimitM == 0 || recordLimitM > partLimit() ? partLimit() : recordLimitM, growthM));
       slotsL.emplace_back();
     }
     const std::size_t pL = firstOpenL;
