@@ -98,6 +98,8 @@ bool FidFile::openForReading() {
 bool FidFile::openWithMode(const char* modeA, bool settleA) {
   close();
   lastErrorM.clear();
+  settledM = false;
+  repairNoteM.clear();
   handleM = FileManager::openFuncPtrS(FileManager::stateManagerS, pathM.c_str(), modeA);
   if (handleM == nullptr) return fail("Cannot open FID file '" + pathM + "'.");
   readOnlyM = !settleA;
@@ -126,7 +128,78 @@ bool FidFile::openWithMode(const char* modeA, bool settleA) {
       close();
       return fail("Cannot settle the pending operation of FID file '" + pathM + "'.");
     }
+    settledM = true;
   }
+  if (settleA && !checkAgainstRecords()) {
+    close();
+    return fail("Cannot rebuild the header of FID file '" + pathM + "' from its records.");
+  }
+  return true;
+}
+
+bool FidFile::checkAgainstRecords() {
+  const std::uint32_t capacityL = headerM.capacity;
+  std::vector<std::uint32_t> statusL(capacityL);
+  std::uint16_t sumL = 0;
+  std::uint32_t usedL = 0;
+  const bool readL = forEachRecord(false, [&](std::uint32_t slotA, std::uint32_t statusA,
+                                              std::uint32_t checksumA, const unsigned char*) {
+    statusL[slotA] = statusA;
+    if (statusA == kUsed) {
+      sumL = fid::addRecordChecksum(sumL, checksumA);
+      ++usedL;
+    }
+    return true;
+  });
+  if (!readL) return false;
+  // The free list from the first free record must pass through free records only, without a
+  // cycle, until it leaves the records (the next add grows the part).
+  bool listL = true;
+  if (headerM.firstFree != kNoRecord) {
+    std::vector<bool> seenL(capacityL, false);
+    for (std::uint32_t slotL = headerM.firstFree; slotL < capacityL;) {
+      if (statusL[slotL] == kUsed || seenL[slotL]) {
+        listL = false;
+        break;
+      }
+      seenL[slotL] = true;
+      slotL = statusL[slotL] != 0 ? statusL[slotL] - 1 : slotL + 1;
+    }
+  }
+  // The file checksum is no reason to rebuild: it guards the record checksums, and a rebuild
+  // would hide a damaged one from the consistency check. A rebuilt header gets it recomputed.
+  if (listL && usedL == headerM.used && capacityL - usedL == headerM.free) return true;
+
+  // Every free record joins one list in ascending order; links that already say so stay.
+  std::uint32_t firstL = capacityL;
+  std::uint32_t previousL = kNoRecord;
+  auto linkL = [&](std::uint32_t fromA, std::uint32_t nextA) {
+    const std::uint32_t wantL = nextA == fromA + 1 ? 0 : nextA + 1;
+    return statusL[fromA] == wantL || writeWord(recordOffset(fromA), wantL);
+  };
+  for (std::uint32_t slotL = 0; slotL < capacityL; ++slotL) {
+    if (statusL[slotL] == kUsed) continue;
+    if (previousL == kNoRecord) {
+      firstL = slotL;
+    } else if (!linkL(previousL, slotL)) {
+      return false;
+    }
+    previousL = slotL;
+  }
+  if (previousL != kNoRecord && !linkL(previousL, capacityL)) return false;
+  std::ostringstream osL;
+  osL << "FID file header rebuilt from its records: '" << pathM << "' (used " << headerM.used
+      << " -> " << usedL << ", free " << headerM.free << " -> " << capacityL - usedL
+      << ", first free " << static_cast<std::int64_t>(static_cast<std::int32_t>(headerM.firstFree))
+      << " -> " << firstL << ", checksum " << headerM.checksum << " -> " << sumL << ")";
+  headerM.used = usedL;
+  headerM.free = capacityL - usedL;
+  headerM.checksum = sumL;
+  headerM.firstFree = firstL;
+  if (firstL < capacityL) headerM.full = 0;
+  headerM.pending = 0;
+  if (!writeHeaderRange(kOffCapacity, kOffReservedStart)) return false;
+  repairNoteM = osL.str();
   return true;
 }
 

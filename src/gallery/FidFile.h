@@ -14,6 +14,13 @@
 //   record k at 88 + k * R: status word (0xFFFFFFFF used; free: v > 0 links to record v - 1,
 //            0 links to the record that follows), record checksum, R - 8 data bytes.
 //
+// A part describes itself: its records' status words say which records are used and how the free
+// records are linked. Opening a part for update checks the header against them (used and free
+// counters, the free list from the first free record) and, where they disagree (a process that
+// died between writing records and writing the header), rebuilds the header from the records
+// (counters, file checksum) and links every free record into one free list, in ascending order.
+// The header is therefore never needed to know what the records hold.
+//
 // Failures are reported by false results or a slot of kNoRecord, never by exceptions;
 // lastError() explains the last failed open. After a mutating operation failed half-way the
 // part refuses further changes until it is closed and opened again (which settles the pending
@@ -78,13 +85,18 @@ class FidFile {
   // kMaxDataSize, growthA is 0, or the file cannot be written.
   bool create(std::uint32_t dataSizeA, std::uint32_t growthA);
   // Opens the part for update ("r+b"), checks the header against itself and the file length,
-  // settles a pending operation, and sets the record limit to the part limit.
+  // settles a pending operation, rebuilds the header when it disagrees with the records (see
+  // above; this reads every record header), and sets the record limit to the part limit.
   bool open();
   // Opens the part read-only ("rb") without settling; a pending operation fails the open.
   bool openForReading();
   void close();
   bool isOpen() const { return handleM != nullptr; }
   const std::string& lastError() const { return lastErrorM; }
+  // Whether the last open() changed the part: settled a pending operation or rebuilt the header.
+  bool repaired() const { return settledM || !repairNoteM.empty(); }
+  // What the last open() rebuilt, in words (empty when the header agreed with the records).
+  const std::string& repairNote() const { return repairNoteM; }
 
   const FidHeader& header() const { return headerM; }
   std::uint32_t dataSize() const { return headerM.recordSize - kRecordHeaderSize; }
@@ -159,6 +171,9 @@ class FidFile {
   bool fail(const std::string& messageA);
   bool validateHeader(const FidHeader& hA);
   bool settle();
+  // Checks the header against the records and rebuilds it where they disagree; false when the
+  // records cannot be read or the rebuilt header cannot be written.
+  bool checkAgainstRecords();
   bool writeAt(std::uint64_t posA, const void* dataA, std::size_t sizeA);
   bool writeWord(std::uint64_t offsetA, std::uint32_t valueA);
   bool writeHeaderRange(std::size_t fromA, std::size_t toA);
@@ -174,6 +189,8 @@ class FidFile {
   FidHeader headerM;
   std::uint32_t recordLimitM = 0;
   std::string lastErrorM;
+  bool settledM = false;
+  std::string repairNoteM;
 
   unsigned bufferBytesM;
   bool cachingM = true;

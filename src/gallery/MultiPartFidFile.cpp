@@ -90,6 +90,19 @@ bool MultiPartFidFile::open() {
   return true;
 }
 
+bool MultiPartFidFile::repaired() const {
+  return std::any_of(partsM.begin(), partsM.end(),
+                     [](const std::unique_ptr<FidFile>& partA) { return partA->repaired(); });
+}
+
+std::vector<std::string> MultiPartFidFile::repairNotes() const {
+  std::vector<std::string> notesL;
+  for (const auto& partL : partsM) {
+    if (!partL->repairNote().empty()) notesL.push_back(partL->repairNote());
+  }
+  return notesL;
+}
+
 void MultiPartFidFile::close() {
   partsM.clear();
 }

@@ -47,6 +47,10 @@ class MultiPartFidFile {
   void close();
   bool isOpen() const { return !partsM.empty(); }
   const std::string& lastError() const { return lastErrorM; }
+  // Whether the last open() settled a pending operation or rebuilt a header in any part, and
+  // what was rebuilt (FidFile::repairNote of each rebuilt part).
+  bool repaired() const;
+  std::vector<std::string> repairNotes() const;
 
   std::uint32_t dataSize() const { return recordSizeM - FidFile::kRecordHeaderSize; }
   std::uint32_t recordSize() const { return recordSizeM; }

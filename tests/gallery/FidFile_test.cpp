@@ -210,24 +210,30 @@ TEST_F(FidFileTest, PartLimitIsRecordsOf128MiB) {
 }
 
 TEST_F(FidFileTest, SettlesAnInterruptedWrite) {
-  makePart(4);
+  makePart(2);
   Bytes bL = readRaw(path());
-  setWord(bL, 40, 3);  // writing record 2 was interrupted
+  // Writing record 2 was interrupted after its record header: the counters do not count it yet.
+  setWord(bL, 40, 3);
+  setWord(bL, 88 + 2 * 24, 0xFFFFFFFFu);
+  setWord(bL, 88 + 2 * 24 + 4, 1234);
   writeRaw(path(), bL);
   {
     FidFile fL(path(), 0);
     ASSERT_TRUE(fL.open());
     EXPECT_EQ(fL.header().firstFree, FidFile::kNoRecord);
     EXPECT_EQ(fL.header().pending, 0u);
+    EXPECT_TRUE(fL.repaired());
+    EXPECT_EQ(fL.repairNote(), "");  // settled; the header agrees with the records
   }
   const Bytes afterL = readRaw(path());
   EXPECT_EQ(word(afterL, 88 + 2 * 24), 0u);
   EXPECT_EQ(word(afterL, 24), 0xFFFFFFFFu);
   EXPECT_EQ(word(afterL, 40), 0u);
-  EXPECT_EQ(word(afterL, 28), 4u);  // counters as held in memory
+  EXPECT_EQ(word(afterL, 28), 2u);
   // The next add grows the part rather than following the lost free list.
   FidFile fL(path(), 0);
   ASSERT_TRUE(fL.open());
+  EXPECT_FALSE(fL.repaired());
   std::uint32_t checksumL = 0;
   EXPECT_EQ(fL.add(record(16, 9).data(), checksumL), 1000u);
 }
@@ -300,21 +306,94 @@ TEST_F(FidFileTest, HostileHeadersAreRefusedWithTheirReason) {
 }
 
 TEST_F(FidFileTest, CorruptFreeListFailsTheAddInsteadOfOverwriting) {
-  makePart(3);
+  makePart(4);
   FidFile fL(path(), 0);
   ASSERT_TRUE(fL.open());
   ASSERT_TRUE(fL.remove(1));
-  fL.close();
+  // While the part is open, record 1 is changed to link to record 0, which is used.
   Bytes bL = readRaw(path());
-  setWord(bL, 88 + 24, 1);  // record 1 links to record 0, which is used
+  setWord(bL, 88 + 24, 1);
   writeRaw(path(), bL);
-  ASSERT_TRUE(fL.open());
   std::uint32_t checksumL = 0;
   EXPECT_EQ(fL.add(record(16, 1).data(), checksumL), 1u);
   EXPECT_EQ(fL.add(record(16, 2).data(), checksumL), FidFile::kNoRecord);
   Bytes backL(16);
   ASSERT_TRUE(fL.readRecord(0, backL.data()));
   EXPECT_EQ(backL, record(16, 0));
+}
+
+// A process that died after writing records and before writing the part header leaves a header
+// that lags its records. Opening rebuilds the header from the records' status words and links
+// every free record into one list.
+TEST_F(FidFileTest, AHeaderThatLagsItsRecordsIsRebuiltOnOpen) {
+  makePart(6, 8);
+  {
+    FidFile fL(path(), 0);
+    ASSERT_TRUE(fL.open());
+    ASSERT_TRUE(fL.remove(4));
+    ASSERT_TRUE(fL.remove(1));  // free list 1 -> 4 -> 6 -> 7 -> grow
+  }
+  const Bytes beforeL = readRaw(path());
+  {
+    // A batch takes records 1 and 4; its header write never happens.
+    FidFile fL(path(), 0);
+    ASSERT_TRUE(fL.open());
+    std::uint32_t checksumL = 0;
+    ASSERT_EQ(fL.add(record(16, 0x51).data(), checksumL), 1u);
+    ASSERT_EQ(fL.add(record(16, 0x54).data(), checksumL), 4u);
+  }
+  const Bytes addedL = readRaw(path());
+  Bytes bL = addedL;
+  std::copy(beforeL.begin(), beforeL.begin() + 88, bL.begin());
+  writeRaw(path(), bL);
+
+  FidFile fL(path(), 0);
+  ASSERT_TRUE(fL.open());
+  EXPECT_EQ(fL.repairNote(), "FID file header rebuilt from its records: '" + path() +
+                                 "' (used 4 -> 6, free 4 -> 2, first free 1 -> 6, checksum " +
+                                 std::to_string(word(beforeL, 36)) + " -> " +
+                                 std::to_string(word(addedL, 36)) + ")");
+  Bytes afterL = readRaw(path());
+  EXPECT_EQ(Bytes(afterL.begin(), afterL.begin() + 88), Bytes(addedL.begin(), addedL.begin() + 88));
+  EXPECT_EQ(word(afterL, 88 + 6 * 24), 0u);  // 6 -> 7 -> grow
+  EXPECT_EQ(word(afterL, 88 + 7 * 24), 0u);
+  std::uint32_t checksumL = 0;
+  EXPECT_EQ(fL.add(record(16, 0x56).data(), checksumL), 6u);
+  ASSERT_TRUE(fL.remove(2));
+  EXPECT_EQ(fL.add(record(16, 0x52).data(), checksumL), 2u);
+  EXPECT_EQ(fL.add(record(16, 0x57).data(), checksumL), 7u);
+  EXPECT_EQ(fL.add(record(16, 0x58).data(), checksumL), 8u);
+  for (std::uint32_t slotL : {1u, 2u, 4u, 6u, 7u, 8u}) {
+    Bytes backL(16);
+    ASSERT_TRUE(fL.readRecord(slotL, backL.data()));
+    EXPECT_EQ(backL, record(16, static_cast<unsigned char>(0x50 + slotL)));
+  }
+
+  // A free list that is broken in the middle is rebuilt too: free records 3 and 5 of a part
+  // whose list runs 5 -> 0 (used).
+  makePart(6, 8);
+  {
+    FidFile gL(path(), 0);
+    ASSERT_TRUE(gL.open());
+    ASSERT_TRUE(gL.remove(3));
+    ASSERT_TRUE(gL.remove(5));
+  }
+  bL = readRaw(path());
+  setWord(bL, 88 + 5 * 24, 1);
+  writeRaw(path(), bL);
+  ASSERT_TRUE(fL.open());
+  EXPECT_NE(fL.repairNote().find("first free 5 -> 3"), std::string::npos) << fL.repairNote();
+  afterL = readRaw(path());
+  EXPECT_EQ(word(afterL, 88 + 3 * 24), 6u);  // 3 -> 5
+  EXPECT_EQ(word(afterL, 88 + 5 * 24), 0u);  // 5 -> 6
+  EXPECT_EQ(fL.add(record(16, 3).data(), checksumL), 3u);
+  EXPECT_EQ(fL.add(record(16, 5).data(), checksumL), 5u);
+  EXPECT_EQ(fL.add(record(16, 6).data(), checksumL), 6u);
+  // A consistent part is left as it is.
+  const Bytes consistentL = readRaw(path());
+  ASSERT_TRUE(fL.open());
+  EXPECT_FALSE(fL.repaired());
+  EXPECT_EQ(readRaw(path()), consistentL);
 }
 
 TEST_F(FidFileTest, ReadAheadBufferServesOnlyRangesStrictlyInside) {
