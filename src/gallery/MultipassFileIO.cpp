@@ -216,14 +216,51 @@ void MultipassFileIO::open() {
     fileL.file->setRecordLimit(static_cast<std::uint32_t>(fileLimitM));
     fileL.file->enableCaching(dataCachingM);
   }
-  // A gallery written without a journal gets one now (its directory entry made durable before
-  // the first change relies on it).
-  if (journalL == FidJournal::State::Missing &&
-      (!journalM->create(syncM) || (syncM && !syncDirectory(directoryM)))) {
-    failL(journalM->path());
+  // A gallery written without a journal gets one now. Where none can be created (a directory
+  // that cannot be written, file functions that serve only the gallery's own files), the
+  // gallery is open for reading; writing tries again and reports why it cannot.
+  journalReadyM = journalL != FidJournal::State::Missing || createJournal();
+  if (!journalReadyM) {
+    notifyWarning("MultipassFileIO::open - Cannot create the journal " + journalM->path() +
+                  ": the gallery is open for reading only");
+  }
+  for (const std::string& noteL : indexFileM.file->repairNotes()) {
+    notifyWarning("MultipassFileIO::open - " + noteL);
+  }
+  bool repairedL = indexFileM.file->repaired();
+  std::uint64_t dataUsedL = 0;
+  for (FidFileStruct& fileL : dataFilesM) {
+    if (fileL.alias) continue;
+    for (const std::string& noteL : fileL.file->repairNotes()) {
+      notifyWarning("MultipassFileIO::open - " + noteL);
+    }
+    repairedL = repairedL || fileL.file->repaired();
+    dataUsedL += fileL.file->usedRecords();
+  }
+  // Every index record names one used data record and every used data record has one index
+  // record, unless a change was interrupted and its journal is gone.
+  if (repairedL || dataUsedL != indexFileM.file->usedRecords()) {
+    try {
+      removeUnfinishedRecords();
+    } catch (const kxxcp::Exception&) {
+      failL(indexFileM.fileName);
+    }
   }
   openM = true;
   if (!unsettledAddsM.empty() || !unsettledRemovalsM.empty()) settleUnknownOutcome();
+}
+
+bool MultipassFileIO::createJournal() {
+  // Its directory entry is made durable before the first change relies on it.
+  return journalM->create(syncM) && (!syncM || syncDirectory(directoryM));
+}
+
+bool MultipassFileIO::ensureWritable(const char* contextA) {
+  if (journalReadyM || (journalReadyM = createJournal())) return true;
+  notifyError(std::string(contextA) +
+              " - The gallery is open for reading only: cannot create the journal " +
+              journalM->path());
+  return false;
 }
 
 void MultipassFileIO::close() {

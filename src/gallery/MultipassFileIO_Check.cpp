@@ -132,6 +132,17 @@ bool MultipassFileIO::checkStatusIntensive(std::string& reportA,
   }
   // Used data records that no index record names (left by a failed roll-back or a foreign
   // writer): they take room but are never read.
+  for (const auto& recordL : unnamedDataRecords(namedL, kFunction)) {
+    reportA += "<orphanDataFidRecord dataFile=" + quoted(recordL.first) +
+               " position=" + quoted(recordL.second) + "/>\n";
+    validL = false;
+  }
+  return validL;
+}
+
+std::vector<std::pair<unsigned int, std::uint32_t>> MultipassFileIO::unnamedDataRecords(
+    const std::vector<std::unordered_set<std::uint32_t>>& namedA, const char* functionA) {
+  std::vector<std::pair<unsigned int, std::uint32_t>> unnamedL;
   for (FidFileStruct& fileL : dataFilesM) {
     if (fileL.alias) continue;
     MultiPartFidFile& multiL = *fileL.file;
@@ -140,19 +151,17 @@ bool MultipassFileIO::checkStatusIntensive(std::string& reportA,
           false,
           [&](std::uint32_t slotA, std::uint32_t statusA, std::uint32_t, const unsigned char*) {
             const std::uint32_t positionL = multiL.positionOf(p, slotA);
-            if (statusA == FidFile::kUsed && namedL[fileL.index].count(positionL) == 0) {
-              reportA += "<orphanDataFidRecord dataFile=" + quoted(fileL.index) +
-                         " position=" + quoted(positionL) + "/>\n";
-              validL = false;
+            if (statusA == FidFile::kUsed && namedA[fileL.index].count(positionL) == 0) {
+              unnamedL.emplace_back(fileL.index, positionL);
             }
             return true;
           });
       if (!okL) {
-        KXXCP_THROW(kFunction, "Cannot read MultipassFileIO file : " << multiL.partFileName(p));
+        KXXCP_THROW(functionA, "Cannot read MultipassFileIO file : " << multiL.partFileName(p));
       }
     }
   }
-  return validL;
+  return unnamedL;
 }
 
 }  // namespace qridy

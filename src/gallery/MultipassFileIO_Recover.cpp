@@ -5,6 +5,7 @@
 #include <qrlcore/QuarlenInformation.h>
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "gallery/FidFile.h"
 #include "gallery/MultipassFileIO_Internal.h"
@@ -141,6 +142,39 @@ int MultipassFileIO::recoverDataAndAdd(const std::map<BioMetricTriple, GalleryBl
     KXXCP_THROW(kFunction, "Failed to recover gallery: kxxcp caught: " << eL.getMessage());
   }
   return loadedL;
+}
+
+// --- repairing what an interrupted change left without its journal -----------------------------
+
+void MultipassFileIO::removeUnfinishedRecords() {
+  std::vector<IdRecKeyToBlobOffset> entriesL;
+  std::vector<unsigned int> unfinishedL;  // index positions
+  readIndexRecords(entriesL, unfinishedL, "qridy::MultipassFileIO::open");
+  // A batch writes its blobs before their index records, and a removal removes the index record
+  // before the blob: an index record names a used data record with its checksum once complete.
+  std::vector<std::unordered_set<std::uint32_t>> namedL(dataFilesM.size());
+  for (const IdRecKeyToBlobOffset& eL : entriesL) {
+    FidFileStruct& fileL = dataFilesM[eL.dataFileIndex];
+    std::uint32_t statusL = 0;
+    std::uint32_t checksumL = 0;
+    if (fileL.alias || !fileL.file->readRecordHeader(eL.dataPosition, statusL, checksumL) ||
+        statusL != FidFile::kUsed || checksumL != eL.recordChecksum ||
+        !namedL[eL.dataFileIndex].insert(eL.dataPosition).second) {
+      unfinishedL.push_back(eL.indexPosition);
+    }
+  }
+  std::size_t indexL = 0;
+  for (unsigned int positionL : unfinishedL) indexL += indexFileM.file->remove(positionL) ? 1 : 0;
+  std::size_t dataL = 0;
+  for (const auto& recordL : unnamedDataRecords(namedL, "qridy::MultipassFileIO::open")) {
+    dataL += dataFilesM[recordL.first].file->remove(recordL.second) ? 1 : 0;
+  }
+  if (indexL + dataL > 0) {
+    std::ostringstream osL;
+    osL << "MultipassFileIO::open - " << indexL << " index records and " << dataL
+        << " data records of an unfinished change removed in " << directoryM;
+    notifyWarning(osL.str());
+  }
 }
 
 }  // namespace qridy

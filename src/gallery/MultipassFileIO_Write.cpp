@@ -116,6 +116,7 @@ bool MultipassFileIO::writeCacheToDisk() {
     }
     return false;
   }
+  if (!ensureWritable("writeCacheToDisk")) return false;
   const std::size_t countL = cacheM.size();
   std::vector<unsigned int> fileOfL(countL);
   std::vector<std::size_t> perFileL(dataFilesM.size(), 0);
@@ -301,6 +302,10 @@ bool MultipassFileIO::clear(const IdRecordKey& keyA) {
                    idsL.str());
     }
     return failL("MultipassFileIO::clear - Failed to open the data FID files ");
+  }
+  if (!ensureWritable("MultipassFileIO::clear")) {
+    insertEntry(entryL);
+    return false;
   }
   if (entryL.dataFileIndex >= dataFilesM.size()) {
     return failL("MultipassFileIO::clear - Clear failed for FID file " + indexFileM.fileName);
