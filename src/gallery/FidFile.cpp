@@ -168,7 +168,10 @@ bool FidFile::checkAgainstRecords() {
   }
   // The file checksum is no reason to rebuild: it guards the record checksums, and a rebuild
   // would hide a damaged one from the consistency check. A rebuilt header gets it recomputed.
-  if (listL && usedL == headerM.used && capacityL - usedL == headerM.free) return true;
+  if (listL && usedL == headerM.used && capacityL - usedL == headerM.free &&
+      headerM.checksum <= 0xFFFFu) {
+    return true;
+  }
 
   // Every free record joins one list in ascending order; links that already say so stay.
   std::uint32_t firstL = capacityL;
@@ -216,19 +219,9 @@ bool FidFile::validateHeader(const FidHeader& hA) {
   } else if (hA.capacity > partLimit(hA.recordSize)) {
     osL << "Invalid FID file capacity: '" << hA.capacity << "' (at most '"
         << partLimit(hA.recordSize) << "').";
-  } else if (static_cast<std::uint64_t>(hA.used) + hA.free != hA.capacity) {
-    osL << "FID file counters disagree: used '" << hA.used << "' + free '" << hA.free
-        << "' != capacity '" << hA.capacity << "'.";
-  } else if (hA.checksum > 0xFFFFu) {
-    osL << "Invalid FID file checksum: '" << hA.checksum << "'.";
-  } else if (hA.pending != 0) {
-    const std::uint32_t slotL =
-        static_cast<std::int32_t>(hA.pending) > 0 ? hA.pending - 1 : ~hA.pending;
-    if (slotL >= hA.capacity) {
-      osL << "Invalid FID file pending operation: '" << static_cast<std::int32_t>(hA.pending)
-          << "'.";
-    }
   }
+  // The counters, the first free record, the file checksum and the pending-operation word are
+  // what the records say; where they disagree with them the records win (checkAgainstRecords).
   if (osL.tellp() > 0) return fail(osL.str());
 
   // The records the header claims must be in the file (a longer file is left over from growth
@@ -247,7 +240,11 @@ bool FidFile::validateHeader(const FidHeader& hA) {
 
 bool FidFile::settle() {
   const std::int32_t pL = static_cast<std::int32_t>(headerM.pending);
-  if (pL > 0) {
+  const std::uint32_t slotL = pL > 0 ? headerM.pending - 1 : ~headerM.pending;
+  if (slotL >= headerM.capacity) {
+    // A word that names no record (damaged): nothing to settle; the check against the records
+    // that follows the settling finds what the operation left.
+  } else if (pL > 0) {
     // Writing record p - 1 was interrupted: the record is free again; where the free list went
     // is not known any more.
     if (!writeWord(recordOffset(headerM.pending - 1), 0)) return false;

@@ -38,7 +38,8 @@ bool MultiPartFidFile::fileExists(const std::string& pathA, bool& emptyA) const 
   emptyA = true;
   if (FileManager::seekFuncPtrS(hL, 0, SEEK_END) == 0) {
     const unsigned long long lengthL = FileManager::tellFuncPtrS(hL);
-    emptyA = lengthL == 0 || lengthL == ~0ULL;
+    // Shorter than a part header: a creation that was cut short.
+    emptyA = lengthL < FidHeader::kSize || lengthL == ~0ULL;
   }
   FileManager::closeFuncPtrS(hL);
   return true;

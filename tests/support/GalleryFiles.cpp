@@ -56,7 +56,7 @@ std::vector<std::string> checkFidParts(const std::string& basePathA) {
     if (!inL) break;
     const std::vector<unsigned char> bL((std::istreambuf_iterator<char>(inL)),
                                         std::istreambuf_iterator<char>());
-    if (k > 0 && bL.empty()) break;
+    if (k > 0 && bL.size() < 88) break;  // not a part: its creation was cut short
     auto wordL = [&](std::uint64_t offsetA) {
       return offsetA + 4 <= bL.size() ? qridy::coding::decodeFixed32(bL.data() + offsetA) : 0u;
     };

@@ -42,10 +42,10 @@ struct GalleryState {
 };
 
 // Reads every part of the FID file at basePathA (the part itself, then .0001, ... while they
-// exist) byte by byte and lists where a header disagrees with its records: the used and free
-// counters against the status words, the file checksum against the used records' checksums, a
-// pending operation, and a free list (from the first free record) that reaches a used record or
-// runs in a cycle. Empty when every part is consistent.
+// exist and hold at least a header) byte by byte and lists where a header disagrees with its
+// records: the used and free counters against the status words, the file checksum against the used
+// records' checksums, a pending operation, and a free list (from the first free record) that
+// reaches a used record or runs in a cycle. Empty when every part is consistent.
 std::vector<std::string> checkFidParts(const std::string& basePathA);
 
 // Opens the gallery <baseA>/<nameA> with sizesA, reads its index and every blob, and checks
