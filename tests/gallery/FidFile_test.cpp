@@ -230,12 +230,34 @@ TEST_F(FidFileTest, SettlesAnInterruptedWrite) {
   EXPECT_EQ(word(afterL, 24), 0xFFFFFFFFu);
   EXPECT_EQ(word(afterL, 40), 0u);
   EXPECT_EQ(word(afterL, 28), 2u);
-  // The next add grows the part rather than following the lost free list.
+  // The part takes changes: a removal links the removed record to the end of the records (the
+  // free list is unknown), so after it comes growth, not record 1.
   FidFile fL(path(), 0);
   ASSERT_TRUE(fL.open());
   EXPECT_FALSE(fL.repaired());
+  ASSERT_TRUE(fL.remove(0));
+  EXPECT_EQ(word(readRaw(path()), 88), 1001u);
   std::uint32_t checksumL = 0;
+  EXPECT_EQ(fL.add(record(16, 7).data(), checksumL), 0u);
   EXPECT_EQ(fL.add(record(16, 9).data(), checksumL), 1000u);
+  const FidHeader hL = fL.header();
+  EXPECT_EQ(hL.capacity, 2000u);
+  EXPECT_EQ(hL.used, 3u);
+  EXPECT_EQ(hL.free, 1997u);
+  EXPECT_EQ(hL.firstFree, 1001u);
+  std::uint16_t sumL = 0;
+  std::uint32_t usedL = 0;
+  ASSERT_TRUE(fL.computeChecksum(sumL, usedL));
+  EXPECT_EQ(usedL, 3u);
+  EXPECT_TRUE(fid::fileChecksumsEqual(sumL, hL.checksum));
+  for (const auto& slotL : std::vector<std::pair<std::uint32_t, int>>{{0, 7}, {1, 1}, {1000, 9}}) {
+    Bytes backL(16);
+    ASSERT_TRUE(fL.readRecord(slotL.first, backL.data()));
+    EXPECT_EQ(backL, record(16, static_cast<unsigned char>(slotL.second)));
+  }
+  // Opening again finds nothing to repair.
+  ASSERT_TRUE(fL.open());
+  EXPECT_FALSE(fL.repaired());
 }
 
 TEST_F(FidFileTest, SettlesAnInterruptedRemoval) {
