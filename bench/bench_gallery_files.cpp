@@ -1,6 +1,7 @@
 // Gallery files: batched adds of 4 KiB blobs (write cache of 1000), with and without fsync,
-// against plain appends of the same bytes to one file; random reads; and reading a whole
-// 100 000-record gallery. Everything lives in a temporary directory under /tmp, removed at exit.
+// against plain appends of the same bytes to one file; random reads; opening a 100 000-record
+// gallery; and reading all of it. Everything lives in a temporary directory under /tmp, removed at
+// exit.
 //
 // The gallery files flush every header and record write to the operating system (and, with
 // sync, sync each batch four times), so a plain append with one flush per batch is the floor the
@@ -162,6 +163,20 @@ void BM_RandomRead(benchmark::State& stateA) {
   stateA.SetBytesProcessed(static_cast<std::int64_t>(countL * kBlobSize));
 }
 BENCHMARK(BM_RandomRead)->UseRealTime()->MinTime(2.0);
+
+// Opening the gallery with a fresh object (which checks every part header against its records'
+// status words), against opening it and reading its index.
+void BM_OpenGallery(benchmark::State& stateA) {
+  bigGallery().close();
+  const bool indexL = stateA.range(0) != 0;
+  for (auto _ : stateA) {
+    qridy::MultipassFileIO filesL(benchDir(), 0, "big", {kBlobSize});
+    filesL.open();
+    if (indexL) filesL.readIdRecKeyToBlobOffsetMap("big");
+  }
+  stateA.SetItemsProcessed(static_cast<std::int64_t>(stateA.iterations() * kGalleryRecords));
+}
+BENCHMARK(BM_OpenGallery)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Opening the gallery with a fresh object, reading its index and then every blob, in key order
 // (arg 0), in file order (arg 1), or in file order with a read-ahead buffer of 1 MiB per part

@@ -26,11 +26,16 @@ set(QUARLEN_SOURCES_records
 )
 
 set(QUARLEN_SOURCES_gallery
+  src/gallery/FidAllocState.cpp
   src/gallery/FidFile.cpp
   src/gallery/FidJournal.cpp
   src/gallery/FileManager.cpp
   src/gallery/MultiPartFidFile.cpp
   src/gallery/MultipassFileIO.cpp
+  src/gallery/MultipassFileIO_Check.cpp
+  src/gallery/MultipassFileIO_Read.cpp
+  src/gallery/MultipassFileIO_Recover.cpp
+  src/gallery/MultipassFileIO_Write.cpp
 )
 
 set(QUARLEN_SOURCES_scoring

@@ -6,7 +6,7 @@
 //   mode 0: one FID part;
 //   mode 1: an undo journal, a 16-bit length, then a FID part the journal may patch;
 //   mode 2: a gallery of data size 16: three parts, each behind a 16-bit length (the last one
-//           takes the rest): the index file, the data file and the journal.
+//           takes the rest): the index file, the data file and the journal (none when empty).
 
 #include <cstddef>
 #include <cstdint>
@@ -90,7 +90,12 @@ void useGallery(const std::string& dirA, unsigned bufferA, const std::uint8_t* d
   const auto datL = take(dataA, sizeA);
   writeFile(galleryL + "/g.IDs", idsL.first, idsL.second);
   writeFile(galleryL + "/g_16.dat", datL.first, datL.second);
-  writeFile(galleryL + "/g.journal", dataA, sizeA);
+  // Without journal bytes the gallery has no journal: opening it repairs from the files alone.
+  if (sizeA == 0) {
+    std::remove((galleryL + "/g.journal").c_str());
+  } else {
+    writeFile(galleryL + "/g.journal", dataA, sizeA);
+  }
   (void)bufferA;
   qridy::MultipassFileIO filesL(dirA, 0, "g", {16});
   filesL.readIdRecKeyToBlobOffsetMap("fuzz");

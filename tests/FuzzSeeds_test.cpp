@@ -1,6 +1,7 @@
-// The seed corpora of the record fuzz targets (fuzz/seeds/fuzz_<target>/): small valid records of
-// every kind. With QUARLEN_WRITE_SEEDS=1 the test writes them; otherwise it checks that the
-// committed seeds still read and write back byte for byte, which pins the stored formats.
+// The seed corpora of the fuzz targets (fuzz/seeds/fuzz_<target>/): small valid records of every
+// kind, and gallery files (a FID part, an undo journal, a whole gallery). With
+// QUARLEN_WRITE_SEEDS=1 the test writes them; otherwise it checks that the committed seeds are
+// still what the current code writes, byte for byte, which pins the stored formats.
 #include <sys/stat.h>
 #include <cstdlib>
 #include <fstream>
@@ -18,6 +19,11 @@
 #include <quarlen/TemplateMetaDataFinger.h>
 #include <quarlen/TemplateMetaDataIris.h>
 
+#include "common/Coding.h"
+#include "gallery/FidJournal.h"
+#include "gallery/MultiPartFidFile.h"
+#include "support/Environment.h"
+#include "support/GalleryFiles.h"
 #include "support/RecordBytes.h"
 #include "support/RecordFactory.h"
 
@@ -76,8 +82,79 @@ class FuzzSeedsTest : public ::testing::Test {
       seedsA[prefixA + std::to_string(i)] = writeToString(*recordL);
     }
   }
+  static std::string withLength(const std::string& bytesA) {
+    std::string outL;
+    coding::appendFixed16(outL, static_cast<std::uint16_t>(bytesA.size()));
+    return outL + bytesA;
+  }
+  // In dirA, a data part of 16-byte records (growth 4) with three blobs, the second one removed
+  // again, and an index part (growth 4) naming the other two; with pendingA the data part's
+  // pending-operation word says that writing record 1 was interrupted.
+  static void buildGallery(const std::string& dirA, bool pendingA) {
+    MultiPartFidFile dataL(dirA + "/d", 0);
+    MultiPartFidFile idsL(dirA + "/i", 0);
+    ASSERT_TRUE(dataL.create(16, 4) && dataL.open() && idsL.create(25, 4) && idsL.open());
+    for (std::uint64_t t = 1; t <= 3; ++t) {
+      const std::vector<unsigned char> blobL = quarlen_test::blobFor(t, t, 16);
+      std::uint32_t checksumL = 0;
+      const std::uint32_t positionL = dataL.add(blobL.data(), checksumL);
+      if (t == 2) {
+        dataL.remove(positionL);
+        continue;
+      }
+      unsigned char recordL[25];
+      coding::encodeFixed64(recordL, t);
+      coding::encodeFixed64(recordL + 8, t);
+      recordL[16] = 0;
+      coding::encodeFixed32(recordL + 17, positionL);
+      coding::encodeFixed32(recordL + 21, checksumL);
+      std::uint32_t idsChecksumL = 0;
+      idsL.add(recordL, idsChecksumL);
+    }
+    dataL.close();
+    idsL.close();
+    if (pendingA) {
+      std::fstream fL(dirA + "/d", std::ios::in | std::ios::out | std::ios::binary);
+      fL.seekp(40);
+      fL.put('\x02');
+    }
+  }
+  // Inputs of fuzz_fid_file: a mode byte, a read-ahead byte, then the files (see
+  // fuzz/fuzz_fid_file.cpp).
+  static Seeds fidFileSeeds() {
+    quarlen_test::TempDir dirL;
+    Seeds seedsL;
+    buildGallery(dirL.path(), false);
+    const std::string dataL = readFile(dirL.path() + "/d");
+    const std::string idsL = readFile(dirL.path() + "/i");
+    seedsL["part"] = std::string("\0\0", 2) + dataL;
+    seedsL["part_buffered"] = std::string("\0\x04", 2) + dataL;
+    FidJournal journalL(dirL.path(), "j");
+    FidJournal::Patch headerL;
+    headerL.fileName = "g_16.dat";
+    headerL.bytes.assign(dataL.begin(), dataL.begin() + 88);
+    FidJournal::Patch recordL = headerL;
+    recordL.offset = 88 + 24;
+    recordL.bytes.assign(8, 0);
+    EXPECT_TRUE(journalL.begin({headerL, recordL}, false));
+    const std::string activeL = readFile(journalL.path());
+    seedsL["journal_active"] = std::string("\x01\0", 2) + withLength(activeL) + dataL;
+    EXPECT_TRUE(journalL.finish(false));
+    seedsL["gallery"] =
+        std::string("\x02\0", 2) + withLength(idsL) + withLength(dataL) + readFile(journalL.path());
+    FidJournal::Patch idsHeaderL = headerL;
+    idsHeaderL.fileName = "g.IDs";
+    idsHeaderL.bytes.assign(idsL.begin(), idsL.begin() + 88);
+    EXPECT_TRUE(journalL.begin({headerL, idsHeaderL}, false));
+    seedsL["gallery_journal"] = std::string("\x02\x01", 2) + withLength(idsL) + withLength(dataL) +
+                                readFile(journalL.path());
+    buildGallery(dirL.path(), true);
+    seedsL["part_pending"] = std::string("\0\0", 2) + readFile(dirL.path() + "/d");
+    return seedsL;
+  }
   static std::map<std::string, Seeds> allSeeds() {
     std::map<std::string, Seeds> seedsL;
+    seedsL["fuzz_fid_file"] = fidFileSeeds();
     seedsL["fuzz_metadata"] = metadataSeeds();
     seedsL["fuzz_template_block"] = blockSeeds();
     Seeds& templatesL = seedsL["fuzz_template"];

@@ -7,6 +7,8 @@
 #include <ostream>
 #include <sstream>
 #include <string>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include <quarlen/GalleryFileLinks.h>
@@ -43,6 +45,14 @@ class TemplateBlockImp;
 // is either wholly present or wholly absent, a removal in flight either done or not. Without
 // fsync every step is flushed to the operating system in order, which protects against the death
 // of the process (kill, crash) but not against a power cut or a crash of the operating system.
+//
+// The files are consistent on their own too, for a gallery whose journal is gone (copied or
+// backed up as its .IDs and .dat files, or a journal lost with its disk): open() checks every
+// part header against its records' status words and rebuilds the header where they disagree (see
+// FidFile), then removes what an unfinished change left behind (data records that no index
+// record names, index records without their data record), reporting both as warnings. Without
+// the journal a batch in flight may be found in part; every acknowledged record is there.
+// open() reads every record header of every part for this check.
 //
 // setSyncToDisk(true) makes acknowledged records survive a power cut as well: the journal is
 // synced to the storage before the files change, and all changed files (and, for new files,
@@ -99,10 +109,15 @@ class QUARLEN_EXPORT MultipassFileIO {
   // interface and have no effect. Throws "Cannot create MultipassFileIO file : <name>, dataSize
   // : <size>".
   void create(unsigned int, unsigned int);
-  // Opens the files of an existing gallery, first undoing an interrupted batch or removal.
+  // Opens the files of an existing gallery, first undoing an interrupted batch or removal
+  // (journal), then repairing what one left without its journal (see the class comment).
   // Sends an error notification and throws "Cannot open MultipassFileIO file : <name>", with ",
   // Not created!" appended when this object did not create the gallery. Opening an open gallery
-  // does nothing.
+  // does nothing. A missing journal that cannot be created is no error: the gallery opens for
+  // reading (warning "MultipassFileIO::open - Cannot create the journal <path>: the gallery is
+  // open for reading only"), and writeCacheToDisk() and clear() fail with the error "<operation>
+  // - The gallery is open for reading only: cannot create the journal <path>" for as long as
+  // the journal cannot be created.
   void open();
   void close();
   bool isOpen() const;
@@ -221,6 +236,14 @@ class QUARLEN_EXPORT MultipassFileIO {
   void openFiles();
   bool ensureOpen(std::string& failedA);
   bool journalAccepts(const std::string& fileNameA) const;
+  bool createJournal();
+  // True when the journal exists or can be created now; otherwise notifies the error
+  // "<contextA> - The gallery is open for reading only: cannot create the journal <path>".
+  bool ensureWritable(const char* contextA);
+  // Removes what an interrupted change left when its journal was lost: index records that name
+  // no used data record (or one that another index record names), and used data records that no
+  // index record names. Throws (open) when the index file cannot be read.
+  void removeUnfinishedRecords();
   bool finishChange(Batch& batchA);
   bool rollBack(Batch& batchA, const char* contextA);
   // After a roll-back that could not start, the files decide whether the change happened: the
@@ -233,6 +256,10 @@ class QUARLEN_EXPORT MultipassFileIO {
   // checksum is wrong or that name no data file. Throws (functionA) when a part is unreadable.
   void readIndexRecords(std::vector<IdRecKeyToBlobOffset>& entriesA,
                         std::vector<unsigned int>& damagedA, const char* functionA);
+  // The used data records (data-file index, position) that namedA (positions per data file) does
+  // not name. Throws (functionA) when a part is unreadable.
+  std::vector<std::pair<unsigned int, std::uint32_t>> unnamedDataRecords(
+      const std::vector<std::unordered_set<std::uint32_t>>& namedA, const char* functionA);
   bool checkFile(FidFileStruct& fileA, const std::string& elementA, std::string& reportA);
   void dump(std::ostream& osA, const char* magicA) const;
 
@@ -246,6 +273,7 @@ class QUARLEN_EXPORT MultipassFileIO {
   unsigned int cacheLimitM = 1000;
   bool createdM = false;
   bool openM = false;
+  bool journalReadyM = false;
   bool syncM = false;
   bool dataCachingM = true;
   long fileLimitM = 0;

@@ -98,6 +98,8 @@ bool FidFile::openForReading() {
 bool FidFile::openWithMode(const char* modeA, bool settleA) {
   close();
   lastErrorM.clear();
+  settledM = false;
+  repairNoteM.clear();
   handleM = FileManager::openFuncPtrS(FileManager::stateManagerS, pathM.c_str(), modeA);
   if (handleM == nullptr) return fail("Cannot open FID file '" + pathM + "'.");
   readOnlyM = !settleA;
@@ -126,7 +128,81 @@ bool FidFile::openWithMode(const char* modeA, bool settleA) {
       close();
       return fail("Cannot settle the pending operation of FID file '" + pathM + "'.");
     }
+    settledM = true;
   }
+  if (settleA && !checkAgainstRecords()) {
+    close();
+    return fail("Cannot rebuild the header of FID file '" + pathM + "' from its records.");
+  }
+  return true;
+}
+
+bool FidFile::checkAgainstRecords() {
+  const std::uint32_t capacityL = headerM.capacity;
+  std::vector<std::uint32_t> statusL(capacityL);
+  std::uint16_t sumL = 0;
+  std::uint32_t usedL = 0;
+  const bool readL = forEachRecord(false, [&](std::uint32_t slotA, std::uint32_t statusA,
+                                              std::uint32_t checksumA, const unsigned char*) {
+    statusL[slotA] = statusA;
+    if (statusA == kUsed) {
+      sumL = fid::addRecordChecksum(sumL, checksumA);
+      ++usedL;
+    }
+    return true;
+  });
+  if (!readL) return false;
+  // The free list from the first free record must pass through free records only, without a
+  // cycle, until it leaves the records (the next add grows the part).
+  bool listL = true;
+  if (headerM.firstFree != kNoRecord) {
+    std::vector<bool> seenL(capacityL, false);
+    for (std::uint32_t slotL = headerM.firstFree; slotL < capacityL;) {
+      if (statusL[slotL] == kUsed || seenL[slotL]) {
+        listL = false;
+        break;
+      }
+      seenL[slotL] = true;
+      slotL = statusL[slotL] != 0 ? statusL[slotL] - 1 : slotL + 1;
+    }
+  }
+  // The file checksum is no reason to rebuild: it guards the record checksums, and a rebuild
+  // would hide a damaged one from the consistency check. A rebuilt header gets it recomputed.
+  if (listL && usedL == headerM.used && capacityL - usedL == headerM.free &&
+      headerM.checksum <= 0xFFFFu) {
+    return true;
+  }
+
+  // Every free record joins one list in ascending order; links that already say so stay.
+  std::uint32_t firstL = capacityL;
+  std::uint32_t previousL = kNoRecord;
+  auto linkL = [&](std::uint32_t fromA, std::uint32_t nextA) {
+    const std::uint32_t wantL = nextA == fromA + 1 ? 0 : nextA + 1;
+    return statusL[fromA] == wantL || writeWord(recordOffset(fromA), wantL);
+  };
+  for (std::uint32_t slotL = 0; slotL < capacityL; ++slotL) {
+    if (statusL[slotL] == kUsed) continue;
+    if (previousL == kNoRecord) {
+      firstL = slotL;
+    } else if (!linkL(previousL, slotL)) {
+      return false;
+    }
+    previousL = slotL;
+  }
+  if (previousL != kNoRecord && !linkL(previousL, capacityL)) return false;
+  std::ostringstream osL;
+  osL << "FID file header rebuilt from its records: '" << pathM << "' (used " << headerM.used
+      << " -> " << usedL << ", free " << headerM.free << " -> " << capacityL - usedL
+      << ", first free " << static_cast<std::int64_t>(static_cast<std::int32_t>(headerM.firstFree))
+      << " -> " << firstL << ", checksum " << headerM.checksum << " -> " << sumL << ")";
+  headerM.used = usedL;
+  headerM.free = capacityL - usedL;
+  headerM.checksum = sumL;
+  headerM.firstFree = firstL;
+  if (firstL < capacityL) headerM.full = 0;
+  headerM.pending = 0;
+  if (!writeHeaderRange(kOffCapacity, kOffReservedStart)) return false;
+  repairNoteM = osL.str();
   return true;
 }
 
@@ -143,19 +219,9 @@ bool FidFile::validateHeader(const FidHeader& hA) {
   } else if (hA.capacity > partLimit(hA.recordSize)) {
     osL << "Invalid FID file capacity: '" << hA.capacity << "' (at most '"
         << partLimit(hA.recordSize) << "').";
-  } else if (static_cast<std::uint64_t>(hA.used) + hA.free != hA.capacity) {
-    osL << "FID file counters disagree: used '" << hA.used << "' + free '" << hA.free
-        << "' != capacity '" << hA.capacity << "'.";
-  } else if (hA.checksum > 0xFFFFu) {
-    osL << "Invalid FID file checksum: '" << hA.checksum << "'.";
-  } else if (hA.pending != 0) {
-    const std::uint32_t slotL =
-        static_cast<std::int32_t>(hA.pending) > 0 ? hA.pending - 1 : ~hA.pending;
-    if (slotL >= hA.capacity) {
-      osL << "Invalid FID file pending operation: '" << static_cast<std::int32_t>(hA.pending)
-          << "'.";
-    }
   }
+  // The counters, the first free record, the file checksum and the pending-operation word are
+  // what the records say; where they disagree with them the records win (checkAgainstRecords).
   if (osL.tellp() > 0) return fail(osL.str());
 
   // The records the header claims must be in the file (a longer file is left over from growth
@@ -174,7 +240,11 @@ bool FidFile::validateHeader(const FidHeader& hA) {
 
 bool FidFile::settle() {
   const std::int32_t pL = static_cast<std::int32_t>(headerM.pending);
-  if (pL > 0) {
+  const std::uint32_t slotL = pL > 0 ? headerM.pending - 1 : ~headerM.pending;
+  if (slotL >= headerM.capacity) {
+    // A word that names no record (damaged): nothing to settle; the check against the records
+    // that follows the settling finds what the operation left.
+  } else if (pL > 0) {
     // Writing record p - 1 was interrupted: the record is free again; where the free list went
     // is not known any more.
     if (!writeWord(recordOffset(headerM.pending - 1), 0)) return false;
@@ -274,49 +344,16 @@ bool FidFile::sync() {
 
 // --- adding -------------------------------------------------------------------------------
 
-bool FidFile::accepts(const FidAllocState& stateA) {
-  if (stateA.full != 0) return false;
-  const bool growsL = stateA.firstFree == kNoRecord || stateA.firstFree >= stateA.capacity;
-  return !growsL || stateA.capacity < stateA.limit;
-}
-
-FidAllocState FidFile::allocState() const {
-  FidAllocState sL;
-  sL.capacity = headerM.capacity;
-  sL.full = headerM.full;
-  sL.firstFree = headerM.firstFree;
-  sL.limit = recordLimitM;
-  sL.growth = headerM.growth;
-  sL.diskCapacity = headerM.capacity;
-  return sL;
-}
-
 bool FidFile::planStep(FidAllocState& stateA, FidAddStep& stepA,
                        const std::unordered_set<std::uint32_t>& plannedA,
                        const HeaderReader& readHeaderA) {
-  if (!accepts(stateA)) return false;
-  FidAddStep stepL;
-  std::uint32_t capacityL = stateA.capacity;
-  std::uint32_t slotL = stateA.firstFree;
-  if (slotL == kNoRecord || slotL >= capacityL) {
-    slotL = capacityL;
-    stepL.grows = true;
-    capacityL = static_cast<std::uint32_t>(std::min<std::uint64_t>(
-        static_cast<std::uint64_t>(capacityL) + stateA.growth, stateA.limit));
-  }
-  stepL.slot = slotL;
-  stepL.newCapacity = capacityL;
+  if (!stateA.accepts()) return false;
+  const std::uint32_t slotL = stateA.nextSlot();
   if (plannedA.count(slotL) != 0) return false;  // the real add would find it used
-  if (slotL < stateA.diskCapacity) {
-    if (!readHeaderA(slotL, stepL.foundStatus, stepL.foundChecksum)) return false;
-    if (stepL.foundStatus == kUsed) return false;
-  }
-  stepL.nextFree = stepL.foundStatus != 0 ? stepL.foundStatus - 1 : slotL + 1;
-  stateA.capacity = capacityL;
-  stateA.firstFree = stepL.nextFree;
-  if (stateA.firstFree >= stateA.limit) stateA.full = 1;
-  stepA = stepL;
-  return true;
+  std::uint32_t statusL = 0;
+  std::uint32_t checksumL = 0;
+  if (slotL < stateA.diskCapacity && !readHeaderA(slotL, statusL, checksumL)) return false;
+  return stateA.advance(statusL, checksumL, stepA);
 }
 
 bool FidFile::planAdd(FidAllocState& stateA, FidAddStep& stepA,
@@ -337,30 +374,26 @@ std::uint32_t FidFile::add(const void* dataA, std::uint32_t& checksumA) {
 }
 
 bool FidFile::applyAdd(const FidAddStep& stepA, const void* dataA, std::uint32_t& checksumA) {
-  if (!mutable_() || headerM.full != 0) return false;
-  const bool growsL = headerM.firstFree == kNoRecord || headerM.firstFree >= headerM.capacity;
-  if (growsL != stepA.grows) return false;
-  if (growsL ? stepA.slot != headerM.capacity : stepA.slot != headerM.firstFree) return false;
+  if (!mutable_()) return false;
+  FidAllocState afterL = allocState();
+  FidAddStep stepL;
+  if (!afterL.advance(stepA.foundStatus, stepA.foundChecksum, stepL) || stepL != stepA) {
+    return false;
+  }
   const FidHeader beforeL = headerM;
   // From here on a failure leaves the disk ahead of or behind memory: refuse further changes
   // until the part is opened again.
   brokenM = true;
-  if (growsL) {
-    if (headerM.capacity >= recordLimitM || stepA.newCapacity <= headerM.capacity ||
-        stepA.newCapacity > recordLimitM) {
-      headerM = beforeL;
-      brokenM = false;
-      return false;
-    }
-    const std::uint32_t addedL = stepA.newCapacity - headerM.capacity;
-    if (!writeZeros(recordOffset(headerM.capacity),
-                    static_cast<std::uint64_t>(addedL) * headerM.recordSize)) {
+  if (stepA.grows) {
+    FidAllocState grownL = allocState();
+    grownL.grow();
+    if (!writeZeros(
+            recordOffset(headerM.capacity),
+            static_cast<std::uint64_t>(grownL.capacity - headerM.capacity) * headerM.recordSize)) {
       headerM = beforeL;
       return false;
     }
-    headerM.firstFree = headerM.capacity;
-    headerM.capacity = stepA.newCapacity;
-    headerM.free += addedL;
+    grownL.store(headerM);
     if (!writeHeaderRange(0, FidHeader::kSize)) {
       headerM = beforeL;
       return false;
@@ -384,10 +417,7 @@ bool FidFile::applyAdd(const FidAddStep& stepA, const void* dataA, std::uint32_t
   if (!writeAt(recordOffset(stepA.slot), recL, sizeof recL)) return false;
   headerM.checksum =
       fid::addRecordChecksum(static_cast<std::uint16_t>(headerM.checksum), checksumL);
-  headerM.free -= 1;
-  headerM.used += 1;
-  headerM.firstFree = stepA.nextFree;
-  if (headerM.firstFree >= recordLimitM) headerM.full = 1;
+  afterL.store(headerM);
   headerM.pending = 0;
   if (!writeHeaderRange(kOffCapacity, kOffReservedStart)) return false;
   brokenM = false;
@@ -402,23 +432,15 @@ bool FidFile::applyBatch(const std::vector<FidAddStep>& stepsA,
   const std::uint32_t dataSizeL = dataSize();
   const std::uint32_t sizeL = headerM.recordSize;
   // The header after all steps, checking that each step is the next one.
+  FidAllocState stateL = allocState();
   FidHeader afterL = headerM;
   std::vector<std::uint32_t> checksumsL;
   checksumsL.reserve(stepsA.size());
   std::uint32_t freshL = 0;  // records of the batch beyond the capacity on disk
   for (std::size_t i = 0; i < stepsA.size(); ++i) {
-    const FidAddStep& stepL = stepsA[i];
-    if (afterL.full != 0) return false;
-    const bool growsL = afterL.firstFree == kNoRecord || afterL.firstFree >= afterL.capacity;
-    if (growsL != stepL.grows) return false;
-    if (growsL) {
-      if (stepL.slot != afterL.capacity || stepL.newCapacity <= afterL.capacity ||
-          stepL.newCapacity > recordLimitM) {
-        return false;
-      }
-      afterL.free += stepL.newCapacity - afterL.capacity;
-      afterL.capacity = stepL.newCapacity;
-    } else if (stepL.slot != afterL.firstFree) {
+    FidAddStep stepL;
+    if (!stateL.advance(stepsA[i].foundStatus, stepsA[i].foundChecksum, stepL) ||
+        stepL != stepsA[i]) {
       return false;
     }
     // Records beyond the capacity on disk are taken in order, from its end on.
@@ -429,11 +451,8 @@ bool FidFile::applyBatch(const std::vector<FidAddStep>& stepsA,
     checksumsL.push_back(fid::recordChecksum(dataA[i], dataSizeL));
     afterL.checksum =
         fid::addRecordChecksum(static_cast<std::uint16_t>(afterL.checksum), checksumsL.back());
-    afterL.free -= 1;
-    afterL.used += 1;
-    afterL.firstFree = stepL.nextFree;
-    if (afterL.firstFree >= recordLimitM) afterL.full = 1;
   }
+  stateL.store(afterL);
   afterL.pending = 0;
 
   brokenM = true;

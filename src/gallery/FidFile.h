@@ -14,6 +14,13 @@
 //   record k at 88 + k * R: status word (0xFFFFFFFF used; free: v > 0 links to record v - 1,
 //            0 links to the record that follows), record checksum, R - 8 data bytes.
 //
+// A part describes itself: its records' status words say which records are used and how the free
+// records are linked. Opening a part for update checks the header against them (used and free
+// counters, the free list from the first free record) and, where they disagree (a process that
+// died between writing records and writing the header), rebuilds the header from the records
+// (counters, file checksum) and links every free record into one free list, in ascending order.
+// The header is therefore never needed to know what the records hold.
+//
 // Failures are reported by false results or a slot of kNoRecord, never by exceptions;
 // lastError() explains the last failed open. After a mutating operation failed half-way the
 // part refuses further changes until it is closed and opened again (which settles the pending
@@ -25,6 +32,8 @@
 #include <string>
 #include <unordered_set>
 #include <vector>
+
+#include "gallery/FidAllocState.h"
 
 namespace qridy {
 
@@ -52,26 +61,6 @@ struct FidHeader {
   static FidHeader empty(std::uint32_t recordSizeA, std::uint32_t growthA);
 };
 
-// What adding one record to a part will do, decided before anything is written.
-struct FidAddStep {
-  std::uint32_t slot = 0;
-  std::uint32_t foundStatus = 0;    // the slot's status word before the add (a free link or 0)
-  std::uint32_t foundChecksum = 0;  // the slot's record checksum word before the add
-  bool grows = false;               // the part grows first
-  std::uint32_t newCapacity = 0;    // capacity after the add
-  std::uint32_t nextFree = 0;       // first free record after the add
-};
-
-// The part of a header that adding records changes, for planning several adds ahead.
-struct FidAllocState {
-  std::uint32_t capacity = 0;
-  std::uint32_t full = 0;
-  std::uint32_t firstFree = 0;
-  std::uint32_t limit = 0;
-  std::uint32_t growth = 0;
-  std::uint32_t diskCapacity = 0;  // records that exist on disk; later ones read as zeros
-};
-
 class FidFile {
  public:
   static constexpr std::uint32_t kNoRecord = 0xFFFFFFFFu;
@@ -96,13 +85,18 @@ class FidFile {
   // kMaxDataSize, growthA is 0, or the file cannot be written.
   bool create(std::uint32_t dataSizeA, std::uint32_t growthA);
   // Opens the part for update ("r+b"), checks the header against itself and the file length,
-  // settles a pending operation, and sets the record limit to the part limit.
+  // settles a pending operation, rebuilds the header when it disagrees with the records (see
+  // above; this reads every record header), and sets the record limit to the part limit.
   bool open();
   // Opens the part read-only ("rb") without settling; a pending operation fails the open.
   bool openForReading();
   void close();
   bool isOpen() const { return handleM != nullptr; }
   const std::string& lastError() const { return lastErrorM; }
+  // Whether the last open() changed the part: settled a pending operation or rebuilt the header.
+  bool repaired() const { return settledM || !repairNoteM.empty(); }
+  // What the last open() rebuilt, in words (empty when the header agreed with the records).
+  const std::string& repairNote() const { return repairNoteM; }
 
   const FidHeader& header() const { return headerM; }
   std::uint32_t dataSize() const { return headerM.recordSize - kRecordHeaderSize; }
@@ -115,9 +109,8 @@ class FidFile {
   // checksum.
   std::uint32_t add(const void* dataA, std::uint32_t& checksumA);
   // Whether add could place a record without failing on the full flag or the limit.
-  bool acceptsRecord() const { return accepts(allocState()); }
-  static bool accepts(const FidAllocState& stateA);
-  FidAllocState allocState() const;
+  bool acceptsRecord() const { return allocState().accepts(); }
+  FidAllocState allocState() const { return FidAllocState::of(headerM, recordLimitM); }
   // Plans the next add on stateA (advanced on success; unchanged on failure). plannedA holds the
   // slots planned before in the same batch: reaching one of them again fails as the real add
   // would. readHeaderA reads the status and checksum words of records below
@@ -178,6 +171,9 @@ class FidFile {
   bool fail(const std::string& messageA);
   bool validateHeader(const FidHeader& hA);
   bool settle();
+  // Checks the header against the records and rebuilds it where they disagree; false when the
+  // records cannot be read or the rebuilt header cannot be written.
+  bool checkAgainstRecords();
   bool writeAt(std::uint64_t posA, const void* dataA, std::size_t sizeA);
   bool writeWord(std::uint64_t offsetA, std::uint32_t valueA);
   bool writeHeaderRange(std::size_t fromA, std::size_t toA);
@@ -193,6 +189,8 @@ class FidFile {
   FidHeader headerM;
   std::uint32_t recordLimitM = 0;
   std::string lastErrorM;
+  bool settledM = false;
+  std::string repairNoteM;
 
   unsigned bufferBytesM;
   bool cachingM = true;

@@ -38,7 +38,8 @@ bool MultiPartFidFile::fileExists(const std::string& pathA, bool& emptyA) const 
   emptyA = true;
   if (FileManager::seekFuncPtrS(hL, 0, SEEK_END) == 0) {
     const unsigned long long lengthL = FileManager::tellFuncPtrS(hL);
-    emptyA = lengthL == 0 || lengthL == ~0ULL;
+    // Shorter than a part header: a creation that was cut short.
+    emptyA = lengthL < FidHeader::kSize || lengthL == ~0ULL;
   }
   FileManager::closeFuncPtrS(hL);
   return true;
@@ -88,6 +89,19 @@ bool MultiPartFidFile::open() {
     partsM.push_back(std::move(partL));
   }
   return true;
+}
+
+bool MultiPartFidFile::repaired() const {
+  return std::any_of(partsM.begin(), partsM.end(),
+                     [](const std::unique_ptr<FidFile>& partA) { return partA->repaired(); });
+}
+
+std::vector<std::string> MultiPartFidFile::repairNotes() const {
+  std::vector<std::string> notesL;
+  for (const auto& partL : partsM) {
+    if (!partL->repairNote().empty()) notesL.push_back(partL->repairNote());
+  }
+  return notesL;
 }
 
 void MultiPartFidFile::close() {
@@ -147,13 +161,11 @@ bool MultiPartFidFile::planAdds(std::size_t countA, std::vector<PlannedAdd>& pla
   };
   std::size_t firstOpenL = 0;  // parts before it accept nothing more in this plan
   for (std::size_t i = 0; i < countA; ++i) {
-    while (firstOpenL < statesL.size() && !FidFile::accepts(statesL[firstOpenL])) ++firstOpenL;
+    while (firstOpenL < statesL.size() && !statesL[firstOpenL].accepts()) ++firstOpenL;
     if (firstOpenL == statesL.size()) {
       if (statesL.size() >= maxParts()) return fail("No further FID file part can be added.");
-      FidAllocState newL;
-      newL.limit = recordLimitM == 0 || recordLimitM > partLimit() ? partLimit() : recordLimitM;
-      newL.growth = growthM;
-      statesL.push_back(newL);
+      statesL.push_back(FidAllocState::fresh(
+          recordLimitM == 0 || recordLimitM > partLimit() ? partLimit() : recordLimitM, growthM));
       slotsL.emplace_back();
     }
     const std::size_t pL = firstOpenL;

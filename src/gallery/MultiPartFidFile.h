@@ -41,12 +41,16 @@ class MultiPartFidFile {
   // Writes an empty part 0; parts 1 and up left over from an earlier file of the same name are
   // reset to empty parts. The file is closed afterwards.
   bool create(std::uint32_t dataSizeA, std::uint32_t growthA);
-  // Opens part 0 and every following part that exists (an empty trailing file, left by a
-  // process that died while creating it, ends the list).
+  // Opens part 0 and every following part that exists (a trailing file shorter than a part
+  // header, left by a process that died while creating it, ends the list).
   bool open();
   void close();
   bool isOpen() const { return !partsM.empty(); }
   const std::string& lastError() const { return lastErrorM; }
+  // Whether the last open() settled a pending operation or rebuilt a header in any part, and
+  // what was rebuilt (FidFile::repairNote of each rebuilt part).
+  bool repaired() const;
+  std::vector<std::string> repairNotes() const;
 
   std::uint32_t dataSize() const { return recordSizeM - FidFile::kRecordHeaderSize; }
   std::uint32_t recordSize() const { return recordSizeM; }

@@ -56,6 +56,14 @@ TEST_F(MultiPartFidFileTest, RecordsMoveToTheNextPartAtThePartLimit) {
     ASSERT_TRUE(fL.create(4000, 1000));
   }
   std::filesystem::resize_file(pathL, 88 + 33487ull * 4008);
+  {
+    std::fstream fL(pathL, std::ios::in | std::ios::out | std::ios::binary);
+    const char usedL[8] = {'\xFF', '\xFF', '\xFF', '\xFF', 0, 0, 0, 0};  // checksum 0
+    for (std::uint64_t k = 0; k < 33486; ++k) {
+      fL.seekp(static_cast<std::streamoff>(88 + k * 4008));
+      fL.write(usedL, sizeof usedL);
+    }
+  }
   patchWord(pathL, 16, 33487);  // capacity
   patchWord(pathL, 24, 33486);  // first free
   patchWord(pathL, 28, 33486);  // used

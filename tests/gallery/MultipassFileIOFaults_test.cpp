@@ -1,6 +1,8 @@
 // Storage faults under the gallery files: every write, flush and seek of a batch and of a
 // removal is made to fail in turn, and the gallery must come back with exactly its acknowledged
-// records, readable and consistent.
+// records, readable and consistent. And crashes without the journal: the process dies at every
+// write of a batch and of a removal in turn, its journal is lost, and the files alone must bring
+// the gallery back.
 
 #include <quarlen/MultipassFileIO.h>
 
@@ -8,6 +10,8 @@
 
 #include <qrlcore/Notification.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <set>
@@ -172,6 +176,75 @@ TEST_F(MultipassFileIOFaultsTest, SyncFailuresAreFailuresToo) {
   }
   gL.reset();
   expectGallery(dirL.path(), kAcknowledged, "after a failed sync");
+}
+
+TEST_F(MultipassFileIOFaultsTest, EveryCrashPointWithoutTheJournalIsRepairedOnOpen) {
+  struct Change {
+    const char* name;
+    std::function<bool(MultipassFileIO&)> run;
+    std::set<std::uint64_t> least;  // the acknowledged records that must be found
+    std::set<std::uint64_t> most;   // with the change in flight complete
+  };
+  const IdRecordKey fourL(quarlen_test::personOfTransaction(4), 4);
+  const std::vector<Change> changesL{
+      {"batch",
+       [this](MultipassFileIO& gA) {
+         gA.setWriteCacheSize(100);
+         for (std::uint64_t t = 6; t < 11; ++t) add(gA, t);
+         return gA.writeCacheToDisk();
+       },
+       kAcknowledged, kWithBatch},
+      {"clear", [fourL](MultipassFileIO& gA) { return gA.clear(fourL); }, kWithoutFour,
+       kAcknowledged}};
+  for (const Change& changeL : changesL) {
+    int partL = 0;
+    int n = 1;
+    for (;; ++n) {
+      TempDir dirL;
+      auto gL = prepare(dirL.path());
+      bool firedL = false;
+      {
+        // The process dies at write N: that write is cut short and nothing after it is written.
+        FaultyFiles faultL(FaultyFiles::Write, static_cast<unsigned long long>(n),
+                           FaultyFiles::FromThen);
+        changeL.run(*gL);
+        firedL = faultL.fired();
+      }
+      gL.reset();
+      if (!firedL) break;
+      std::remove((dirL.path() + "/g/g.journal").c_str());
+      const std::string whatL = std::string(changeL.name) + ", died at write #" + std::to_string(n);
+      const quarlen_test::GalleryState stateL =
+          quarlen_test::inspectGallery(dirL.path(), "g", kSizes, true);
+      ASSERT_TRUE(stateL.opened) << whatL << ": " << stateL.problems.front();
+      EXPECT_TRUE(stateL.statusValid && stateL.intensiveValid) << whatL << "\n" << stateL.report;
+      ASSERT_TRUE(stateL.problems.empty()) << whatL << ": " << stateL.problems.front();
+      std::set<std::uint64_t> foundL;
+      for (const auto& entryL : stateL.blobSizes) foundL.insert(entryL.first);
+      ASSERT_TRUE(
+          std::includes(foundL.begin(), foundL.end(), changeL.least.begin(), changeL.least.end()) &&
+          std::includes(changeL.most.begin(), changeL.most.end(), foundL.begin(), foundL.end()))
+          << whatL << ": " << foundL.size() << " records found";
+      partL += foundL != changeL.least && foundL != changeL.most;
+
+      // After the repair the gallery takes changes: one record removed, two added.
+      {
+        MultipassFileIO filesL(dirL.path(), 0, "g", kSizes);
+        filesL.readIdRecKeyToBlobOffsetMap("g");
+        EXPECT_TRUE(filesL.clear(IdRecordKey(quarlen_test::personOfTransaction(0), 0))) << whatL;
+        EXPECT_TRUE(add(filesL, 20)) << whatL;
+        EXPECT_TRUE(add(filesL, 21)) << whatL;
+        EXPECT_TRUE(filesL.writeCacheToDisk()) << whatL;
+      }
+      foundL.erase(0);
+      foundL.insert({20, 21});
+      expectGallery(dirL.path(), foundL, whatL + ", then changed");
+      if (HasFailure()) return;
+    }
+    // Every write of the change was a crash point; some of them leave a batch in part.
+    EXPECT_GT(n, 8) << changeL.name;
+    if (std::string(changeL.name) == "batch") EXPECT_GT(partL, 0);
+  }
 }
 
 }  // namespace

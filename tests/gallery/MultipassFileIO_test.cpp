@@ -1,3 +1,4 @@
+#include <quarlen/FileManager.h>
 #include <quarlen/MultipassFileIO.h>
 #include <quarlen/TemplateBlockImp.h>
 
@@ -10,6 +11,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -596,8 +599,8 @@ TEST_F(MultipassFileIOTest, IntensiveCheckReportsMissingBiometricsAndOrphans) {
             std::string::npos)
       << reportL;
 
-  // A used data record that no index record names.
-  gL->close();
+  // A used data record that no index record names, written by another writer while the
+  // gallery is open. Opening the gallery again removes it.
   {
     MultiPartFidFile dataL(path("g_128.dat"), 0);
     ASSERT_TRUE(dataL.open());
@@ -608,6 +611,15 @@ TEST_F(MultipassFileIOTest, IntensiveCheckReportsMissingBiometricsAndOrphans) {
   EXPECT_FALSE(gL->checkStatusIntensive(reportL, nullptr));
   EXPECT_NE(reportL.find("<orphanDataFidRecord dataFile=\"0\" position=\"1\"/>"), std::string::npos)
       << reportL;
+  gL->close();
+  NotificationLog logL;
+  gL->open();
+  EXPECT_EQ(logL.warnings, std::vector<std::string>{"MultipassFileIO::open - 0 index records and 1 "
+                                                    "data records of an unfinished change "
+                                                    "removed in " +
+                                                    dirM.path() + "/g"});
+  reportL.clear();
+  EXPECT_TRUE(gL->checkStatusIntensive(reportL, nullptr)) << reportL;
 }
 
 TEST_F(MultipassFileIOTest, AFailedBatchStaysInTheCacheAndIsWrittenLater) {
@@ -636,87 +648,162 @@ TEST_F(MultipassFileIOTest, AFailedBatchStaysInTheCacheAndIsWrittenLater) {
 namespace qridy {
 namespace {
 
-// Writes the seed corpus of fuzz_fid_file (run with QUARLEN_WRITE_SEEDS=1). Inputs: a mode byte,
-// a read-ahead byte, then the files (see fuzz/fuzz_fid_file.cpp).
-class FidFileSeeds : public ::testing::Test {
- protected:
-  static std::string fileBytes(const std::string& pathA) {
-    std::ifstream inL(pathA, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(inL)), std::istreambuf_iterator<char>());
-  }
-  static std::string withLength(const std::string& bytesA) {
-    std::string outL;
-    coding::appendFixed16(outL, static_cast<std::uint16_t>(bytesA.size()));
-    return outL + bytesA;
-  }
-  // A data part of 16-byte records (growth 4) with three blobs, the second one removed again,
-  // and an index part (growth 4) naming the other two.
-  void buildGallery(bool pendingA) {
-    MultiPartFidFile dataL(dirM.path() + "/d", 0);
-    MultiPartFidFile idsL(dirM.path() + "/i", 0);
-    ASSERT_TRUE(dataL.create(16, 4) && dataL.open() && idsL.create(25, 4) && idsL.open());
-    for (std::uint64_t t = 1; t <= 3; ++t) {
-      const Bytes blobL = blobFor(t, t, 16);
-      std::uint32_t checksumL = 0;
-      const std::uint32_t positionL = dataL.add(blobL.data(), checksumL);
-      if (t == 2) {
-        dataL.remove(positionL);
-        continue;
-      }
-      unsigned char recordL[25];
-      coding::encodeFixed64(recordL, t);
-      coding::encodeFixed64(recordL + 8, t);
-      recordL[16] = 0;
-      coding::encodeFixed32(recordL + 17, positionL);
-      coding::encodeFixed32(recordL + 21, checksumL);
-      std::uint32_t idsChecksumL = 0;
-      idsL.add(recordL, idsChecksumL);
-    }
-    dataL.close();
-    idsL.close();
-    if (pendingA) {
-      std::fstream fL(dirM.path() + "/d", std::ios::in | std::ios::out | std::ios::binary);
-      fL.seekp(40);
-      fL.put('\x02');
-    }
-  }
-  void writeSeed(const std::string& nameA, const std::string& bytesA) {
-    std::ofstream(seedsM + "/" + nameA, std::ios::binary) << bytesA;
-  }
+using Files = std::map<std::string, Bytes>;
 
-  TempDir dirM;
-  std::string seedsM = std::string(QUARLEN_TEST_DATA_DIR) + "/../../fuzz/seeds/fuzz_fid_file";
+class MultipassFileIORepairTest : public MultipassFileIOTest {
+ protected:
+  void TearDown() override { FileManager::reset(); }
+  Files snapshot() const {
+    Files filesL;
+    for (const char* nameL : {"g.IDs", "g_64.dat"}) {
+      std::ifstream inL(path(nameL), std::ios::binary);
+      filesL[nameL] =
+          Bytes((std::istreambuf_iterator<char>(inL)), std::istreambuf_iterator<char>());
+    }
+    return filesL;
+  }
+  void restore(const Files& filesA) const {
+    for (const auto& fileL : filesA) {
+      std::ofstream outL(path(fileL.first), std::ios::binary | std::ios::trunc);
+      outL.write(reinterpret_cast<const char*>(fileL.second.data()),
+                 static_cast<std::streamsize>(fileL.second.size()));
+    }
+    std::filesystem::remove(path("g.journal"));
+  }
+  // Files as a process leaves them that died just before it wrote the header of fileA: fileA
+  // as after the batch but with the header from before it, the files written later as before.
+  static Files killedAtHeaderOf(const std::string& fileA, const Files& beforeA,
+                                const Files& afterA) {
+    Files filesL = fileA == "g.IDs" ? afterA : beforeA;
+    filesL[fileA] = afterA.at(fileA);
+    std::copy(beforeA.at(fileA).begin(), beforeA.at(fileA).begin() + 88, filesL[fileA].begin());
+    return filesL;
+  }
+  std::vector<std::uint64_t> storedTransactions(MultipassFileIO& gA) {
+    std::vector<std::uint64_t> idsL;
+    for (const auto& eL : gA.getIdRecKeyToBlobOffsetMap()) {
+      idsL.push_back(eL.key.transactionId);
+      EXPECT_EQ(readBlob(gA, eL.key.personId, eL.key.transactionId),
+                blobFor(eL.key.personId, eL.key.transactionId, 64));
+    }
+    return idsL;
+  }
+  // After the repair the gallery takes changes again: one record removed, two added; every
+  // header, free list and record is then consistent.
+  void removeOneAndAddTwo(MultipassFileIO& gA, std::uint64_t removeA, std::uint64_t firstA) {
+    ASSERT_TRUE(gA.clear(IdRecordKey(removeA, removeA)));
+    ASSERT_TRUE(addBlob(gA, firstA, firstA, 64));
+    ASSERT_TRUE(addBlob(gA, firstA + 1, firstA + 1, 64));
+    ASSERT_TRUE(gA.writeCacheToDisk());
+    std::string reportL;
+    EXPECT_TRUE(gA.checkStatusIntensive(reportL, nullptr)) << reportL;
+    gA.close();
+    for (const char* nameL : {"g.IDs", "g_64.dat"}) {
+      EXPECT_EQ(quarlen_test::checkFidParts(path(nameL)), std::vector<std::string>{});
+    }
+  }
 };
 
-TEST_F(FidFileSeeds, WriteFuzzSeeds) {
-  const char* writeL = std::getenv("QUARLEN_WRITE_SEEDS");
-  if (writeL == nullptr || std::string(writeL) != "1") GTEST_SKIP() << "QUARLEN_WRITE_SEEDS=1";
-  std::filesystem::create_directories(seedsM);
-  buildGallery(false);
-  const std::string dataL = fileBytes(dirM.path() + "/d");
-  const std::string idsL = fileBytes(dirM.path() + "/i");
-  writeSeed("part", std::string("\0\0", 2) + dataL);
-  writeSeed("part_buffered", std::string("\0\x04", 2) + dataL);
-  FidJournal journalL(dirM.path(), "j");
-  FidJournal::Patch headerL;
-  headerL.fileName = "g_16.dat";
-  headerL.bytes.assign(dataL.begin(), dataL.begin() + 88);
-  FidJournal::Patch recordL = headerL;
-  recordL.offset = 88 + 24;
-  recordL.bytes.assign(8, 0);
-  ASSERT_TRUE(journalL.begin({headerL, recordL}, false));
-  const std::string activeL = fileBytes(journalL.path());
-  writeSeed("journal_active", std::string("\x01\0", 2) + withLength(activeL) + dataL);
-  writeSeed("gallery", std::string("\x02\0", 2) + withLength(idsL) + withLength(dataL) +
-                           fileBytes((journalL.finish(false), journalL.path())));
-  FidJournal::Patch idsHeaderL = headerL;
-  idsHeaderL.fileName = "g.IDs";
-  idsHeaderL.bytes.assign(idsL.begin(), idsL.begin() + 88);
-  ASSERT_TRUE(journalL.begin({headerL, idsHeaderL}, false));
-  writeSeed("gallery_journal", std::string("\x02\x01", 2) + withLength(idsL) + withLength(dataL) +
-                                   fileBytes(journalL.path()));
-  buildGallery(true);
-  writeSeed("part_pending", std::string("\0\0", 2) + fileBytes(dirM.path() + "/d"));
+// A process died in the middle of a batch and the journal is gone: the files alone bring the
+// gallery back to a consistent state when it is opened.
+TEST_F(MultipassFileIORepairTest, ABatchCutShortWithoutItsJournalIsRepairedOnOpen) {
+  {
+    auto gL = created({64});
+    for (std::uint64_t t = 1; t <= 4; ++t) addBlob(*gL, t, t, 64);
+    ASSERT_TRUE(gL->writeCacheToDisk());
+    ASSERT_TRUE(gL->clear(IdRecordKey(2, 2)));  // record 1 of both files is free again
+  }
+  const Files beforeL = snapshot();
+  {
+    auto gL = gallery({64});
+    gL->readIdRecKeyToBlobOffsetMap("g");
+    for (std::uint64_t t = 5; t <= 7; ++t) addBlob(*gL, t, t, 64);
+    ASSERT_TRUE(gL->writeCacheToDisk());  // records 1, 4 and 5 of both files
+  }
+  const Files afterL = snapshot();
+
+  // Died before the data file's header: its header still names record 1 as the first free one.
+  restore(killedAtHeaderOf("g_64.dat", beforeL, afterL));
+  {
+    NotificationLog logL;
+    auto gL = gallery({64});
+    gL->readIdRecKeyToBlobOffsetMap("g");
+    ASSERT_EQ(logL.warnings.size(), 2u);
+    EXPECT_EQ(logL.warnings[0].rfind("MultipassFileIO::open - FID file header rebuilt from its "
+                                     "records: '" +
+                                         path("g_64.dat") + "' (used 3 -> 6, free 997 -> 994, " +
+                                         "first free 1 -> 6,",
+                                     0),
+              0u)
+        << logL.warnings[0];
+    EXPECT_EQ(logL.warnings[1],
+              "MultipassFileIO::open - 0 index records and 3 data records of an unfinished "
+              "change removed in " +
+                  dirM.path() + "/g");
+    EXPECT_TRUE(logL.errors.empty());
+    EXPECT_EQ(storedTransactions(*gL), (std::vector<std::uint64_t>{1, 3, 4}));
+    std::string reportL;
+    EXPECT_TRUE(gL->checkStatusIntensive(reportL, nullptr)) << reportL;
+    removeOneAndAddTwo(*gL, 3, 8);
+  }
+  auto gL = gallery({64});
+  gL->readIdRecKeyToBlobOffsetMap("g");
+  EXPECT_EQ(storedTransactions(*gL), (std::vector<std::uint64_t>{1, 4, 8, 9}));
+
+  // Died before the index file's header: the batch is complete but for it, and is found whole.
+  gL.reset();
+  restore(killedAtHeaderOf("g.IDs", beforeL, afterL));
+  {
+    NotificationLog logL;
+    gL = gallery({64});
+    gL->readIdRecKeyToBlobOffsetMap("g");
+    ASSERT_EQ(logL.warnings.size(), 1u);
+    EXPECT_NE(logL.warnings[0].find(path("g.IDs") + "' (used 3 -> 6"), std::string::npos)
+        << logL.warnings[0];
+    EXPECT_EQ(storedTransactions(*gL), (std::vector<std::uint64_t>{1, 3, 4, 5, 6, 7}));
+    removeOneAndAddTwo(*gL, 5, 8);
+  }
+}
+
+// A host whose file functions serve only the gallery's own files (or a directory that cannot be
+// written) cannot create the journal: the gallery still opens for reading.
+void* openWithoutJournals(void* stateA, const char* pathA, const char* modeA) {
+  const std::string pathL = pathA;
+  if (pathL.size() >= 8 && pathL.compare(pathL.size() - 8, 8, ".journal") == 0) return nullptr;
+  return FileManager::defaultOpen(stateA, pathA, modeA);
+}
+
+TEST_F(MultipassFileIORepairTest, AMissingJournalThatCannotBeCreatedLeavesTheGalleryReadable) {
+  {
+    auto gL = created({64});
+    addBlob(*gL, 1, 1, 64);
+    addBlob(*gL, 2, 2, 64);
+    ASSERT_TRUE(gL->writeCacheToDisk());
+  }
+  std::filesystem::remove(path("g.journal"));
+  FileManager::setOpenFuncPtr(&openWithoutJournals);
+  NotificationLog logL;
+  auto gL = gallery({64});
+  gL->readIdRecKeyToBlobOffsetMap("g");
+  EXPECT_EQ(logL.warnings,
+            std::vector<std::string>{"MultipassFileIO::open - Cannot create the "
+                                     "journal " +
+                                     path("g.journal") + ": the gallery is open for reading only"});
+  EXPECT_EQ(storedTransactions(*gL), (std::vector<std::uint64_t>{1, 2}));
+  const std::string whyL =
+      " - The gallery is open for reading only: cannot create the journal " + path("g.journal");
+  addBlob(*gL, 3, 3, 64);
+  EXPECT_FALSE(gL->writeCacheToDisk());
+  EXPECT_EQ(logL.errors, std::vector<std::string>{"writeCacheToDisk" + whyL});
+  logL.errors.clear();
+  EXPECT_FALSE(gL->clear(IdRecordKey(1, 1)));
+  EXPECT_EQ(logL.errors, std::vector<std::string>{"MultipassFileIO::clear" + whyL});
+  EXPECT_EQ(storedTransactions(*gL), (std::vector<std::uint64_t>{1, 2}));
+  // Once the journal can be created, the cached blob is written.
+  FileManager::reset();
+  EXPECT_TRUE(gL->writeCacheToDisk());
+  EXPECT_TRUE(std::filesystem::exists(path("g.journal")));
+  EXPECT_EQ(storedTransactions(*gL), (std::vector<std::uint64_t>{1, 2, 3}));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 # The kill test: child processes write batches to a gallery and are killed with SIGKILL at random
-# moments; after each kill the gallery must open with exactly the acknowledged records.
-# QUARLEN_KILL_POINTS sets the number of kills (default 200), QUARLEN_KILL_SEED the random seed.
+# moments; after each kill the gallery must open with every acknowledged record and take changes
+# again, once with the journal kept and once with it deleted after each kill.
+# QUARLEN_KILL_POINTS sets the number of kills per mode (default 200), QUARLEN_KILL_SEED the seed.
 add_executable(gallery_kill_test
   ${CMAKE_CURRENT_LIST_DIR}/gallery_kill/gallery_kill_test.cpp
   ${PROJECT_SOURCE_DIR}/tests/support/GalleryFiles.cpp)

@@ -41,9 +41,17 @@ struct GalleryState {
   std::vector<std::string> problems;                // unreadable or wrong blobs
 };
 
+// Reads every part of the FID file at basePathA (the part itself, then .0001, ... while they
+// exist and hold at least a header) byte by byte and lists where a header disagrees with its
+// records: the used and free counters against the status words, the file checksum against the used
+// records' checksums, a pending operation, and a free list (from the first free record) that
+// reaches a used record or runs in a cycle. Empty when every part is consistent.
+std::vector<std::string> checkFidParts(const std::string& basePathA);
+
 // Opens the gallery <baseA>/<nameA> with sizesA, reads its index and every blob, and checks
 // each blob against blobFor (blob sizes chosen by blobSizeFor with the largest size when
-// variableSizesA, else the largest size). Keys are (transactionId % 1000, transactionId).
+// variableSizesA, else the largest size). Keys are (transactionId % 1000, transactionId). The
+// parts of every file are checked with checkFidParts after the gallery was opened.
 GalleryState inspectGallery(const std::string& baseA, const std::string& nameA,
                             const std::vector<unsigned int>& sizesA, bool variableSizesA);
 

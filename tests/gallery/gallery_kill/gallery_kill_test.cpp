@@ -1,11 +1,17 @@
 // Child processes add batches of records to a gallery and remove some, and are killed with
 // SIGKILL at random moments. The child reports through a pipe what it begins and what is
-// acknowledged. After every kill the gallery must open, pass its consistency checks, and hold
-// exactly the acknowledged records, plus the batch in flight either complete or absent (a removal
-// in flight either done or not).
+// acknowledged. After every kill the gallery must open, pass its consistency checks (every part
+// header agreeing with its records too), and hold every acknowledged record with a good checksum.
+// Then it must take changes again: one record is removed and two are added, and the checks are
+// repeated.
 //
-// QUARLEN_KILL_POINTS: number of kills (default 200); QUARLEN_KILL_SEED: the random seed (printed
-// at the start, so that a failing run can be repeated).
+// Two modes: with the journal kept, the gallery holds exactly the acknowledged records, plus the
+// batch in flight either complete or absent (a removal in flight either done or not). With the
+// journal lost (deleted after each kill, before the gallery is opened again), the files alone
+// must bring the gallery back: the batch in flight may be found in part.
+//
+// QUARLEN_KILL_POINTS: number of kills per mode (default 200); QUARLEN_KILL_SEED: the random seed
+// (printed at the start, so that a failing run can be repeated).
 
 #include <quarlen/MultipassFileIO.h>
 
@@ -18,6 +24,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <set>
 #include <sstream>
@@ -147,21 +154,62 @@ std::uint32_t journalState(const std::string& pathA) {
   return bL[8] | (bL[9] << 8) | (bL[10] << 16) | (static_cast<std::uint32_t>(bL[11]) << 24);
 }
 
-TEST(GalleryKillTest, KilledWritersNeverLoseAcknowledgedRecordsNorLeaveHalfBatches) {
+enum class Journal { Kept, Lost };
+
+// The gallery must accept changes after a kill: removes one stored record (chosen by rngA, if
+// there is one) and adds two new ones (transactions nextA and nextA + 1). modelA follows.
+void removeOneAndAddTwo(const std::string& baseA, std::set<std::uint64_t>& modelA,
+                        std::uint64_t& nextA, std::mt19937& rngA,
+                        quarlen_test::MetadataPool& poolA) {
+  qridy::MultipassFileIO filesL(baseA, 0, kName, kSizes);
+  filesL.readIdRecKeyToBlobOffsetMap(kName);
+  if (!modelA.empty()) {
+    auto itL = modelA.begin();
+    std::advance(itL, rngA() % modelA.size());
+    const std::uint64_t tL = *itL;
+    ASSERT_TRUE(filesL.clear(qridy::IdRecordKey(quarlen_test::personOfTransaction(tL), tL)));
+    modelA.erase(tL);
+  }
+  for (int i = 0; i < 2; ++i, ++nextA) {
+    const std::uint64_t pL = quarlen_test::personOfTransaction(nextA);
+    const unsigned sizeL = quarlen_test::blobSizeFor(pL, nextA, 1024);
+    const auto blobL = quarlen_test::blobFor(pL, nextA, sizeL);
+    ASSERT_TRUE(filesL.add(poolA.get(pL, nextA), blobL.data(), sizeL));
+    modelA.insert(nextA);
+  }
+  ASSERT_TRUE(filesL.writeCacheToDisk());
+}
+
+class GalleryKillTest : public ::testing::TestWithParam<Journal> {};
+
+TEST_P(GalleryKillTest, KilledWritersNeverLoseAcknowledgedRecords) {
+  const bool lostL = GetParam() == Journal::Lost;
   const unsigned long pointsL = envNumber("QUARLEN_KILL_POINTS", 200);
   const unsigned long seedL =
       envNumber("QUARLEN_KILL_SEED",
                 static_cast<unsigned long>(
                     std::chrono::steady_clock::now().time_since_epoch().count() & 0x7FFFFFFF));
-  std::printf("kill points %lu, seed %lu\n", pointsL, seedL);
+  std::printf("journal %s: kill points %lu, seed %lu\n", lostL ? "lost" : "kept", pointsL, seedL);
   std::mt19937 rngL(static_cast<unsigned>(seedL));
-  kxntc::setSink([](kxntc::Level, const std::string&) {});
+  // Repairs made by opening the gallery, counted from its warnings.
+  unsigned long rebuiltL = 0, removedL = 0;
+  struct QuietAfterwards {
+    ~QuietAfterwards() {
+      kxntc::setSink([](kxntc::Level, const std::string&) {});
+    }
+  } quietL;
+  kxntc::setSink([&](kxntc::Level levelA, const std::string& textA) {
+    if (levelA != kxntc::Level::warning) return;
+    rebuiltL += textA.find("header rebuilt") != std::string::npos;
+    removedL += textA.find("unfinished change removed") != std::string::npos;
+  });
+  quarlen_test::MetadataPool poolL;
 
   std::unique_ptr<TempDir> dirL;
   std::set<std::uint64_t> modelL;
   std::uint64_t nextL = 0;
   unsigned long batchesL = 0, removalsL = 0, inFlightL = 0, inFlightPresentL = 0,
-                journalActiveL = 0, beforeOpenL = 0, syncedL = 0;
+                journalActiveL = 0, beforeOpenL = 0, syncedL = 0, partialL = 0;
   std::size_t largestL = 0;
   for (unsigned long k = 0; k < pointsL; ++k) {
     if (k % kPointsPerGallery == 0) {
@@ -210,7 +258,9 @@ TEST(GalleryKillTest, KilledWritersNeverLoseAcknowledgedRecordsNorLeaveHalfBatch
     beforeOpenL += !eventsL.opened;
     batchesL += eventsL.acknowledgedAdds.empty() ? 0 : 1;
     removalsL += eventsL.acknowledgedRemovals.size();
-    if (journalState(galleryL + "/" + kName + ".journal") != 0) ++journalActiveL;
+    const std::string journalL = galleryL + "/" + kName + ".journal";
+    if (journalState(journalL) != 0) ++journalActiveL;
+    if (lostL) std::remove(journalL.c_str());
     for (std::uint64_t t : eventsL.acknowledgedAdds) modelL.insert(t);
     for (std::uint64_t t : eventsL.acknowledgedRemovals) modelL.erase(t);
     nextL = eventsL.nextTransaction;
@@ -235,19 +285,54 @@ TEST(GalleryKillTest, KilledWritersNeverLoseAcknowledgedRecordsNorLeaveHalfBatch
       ++inFlightL;
       if (foundL == withL && withL != modelL) ++inFlightPresentL;
     }
-    ASSERT_TRUE(foundL == modelL || foundL == withL)
-        << "kill " << k << ": found " << foundL.size() << " records, acknowledged " << modelL.size()
-        << ", with the change in flight " << withL.size() << "\n"
-        << textL;
+    if (lostL) {
+      // Without the journal: every acknowledged record, and no record that was never added.
+      std::set<std::uint64_t> leastL = modelL;
+      std::set<std::uint64_t> mostL = withL;
+      if (eventsL.inFlight == Events::Removal) {
+        leastL.erase(eventsL.first);
+        mostL.insert(eventsL.first);
+      }
+      ASSERT_TRUE(std::includes(foundL.begin(), foundL.end(), leastL.begin(), leastL.end()) &&
+                  std::includes(mostL.begin(), mostL.end(), foundL.begin(), foundL.end()))
+          << "kill " << k << ": found " << foundL.size() << " records, acknowledged "
+          << modelL.size() << ", with the change in flight " << withL.size() << "\n"
+          << textL;
+      if (eventsL.inFlight == Events::Batch && foundL != modelL && foundL != withL) ++partialL;
+    } else {
+      ASSERT_TRUE(foundL == modelL || foundL == withL)
+          << "kill " << k << ": found " << foundL.size() << " records, acknowledged "
+          << modelL.size() << ", with the change in flight " << withL.size() << "\n"
+          << textL;
+    }
     modelL = foundL;
+
+    removeOneAndAddTwo(dirL->path(), modelL, nextL, rngL, poolL);
+    ASSERT_FALSE(HasFatalFailure()) << "kill " << k;
+    const quarlen_test::GalleryState changedL =
+        quarlen_test::inspectGallery(dirL->path(), kName, kSizes, true);
+    ASSERT_TRUE(changedL.opened && changedL.statusValid && changedL.intensiveValid)
+        << "kill " << k << ", after changes\n"
+        << changedL.report;
+    ASSERT_TRUE(changedL.problems.empty())
+        << "kill " << k << ", after changes: " << changedL.problems[0];
+    std::set<std::uint64_t> changedFoundL;
+    for (const auto& entryL : changedL.blobSizes) changedFoundL.insert(entryL.first);
+    ASSERT_TRUE(changedFoundL == modelL) << "kill " << k << ", after changes";
     largestL = std::max(largestL, modelL.size());
   }
   std::printf(
       "kills %lu (%lu before the gallery was open, %lu with sync); children with acknowledged "
       "batches %lu; acknowledged removals %lu; changes in flight %lu (%lu found complete, the "
-      "rest absent); journal active at the kill %lu; largest gallery %zu records\n",
+      "rest absent); journal active at the kill %lu; batches found in part %lu; largest gallery "
+      "%zu records; part headers rebuilt %lu, openings that removed unfinished records %lu\n",
       pointsL, beforeOpenL, syncedL, batchesL, removalsL, inFlightL, inFlightPresentL,
-      journalActiveL, largestL);
+      journalActiveL, partialL, largestL, rebuiltL, removedL);
 }
+
+INSTANTIATE_TEST_SUITE_P(Journal, GalleryKillTest, ::testing::Values(Journal::Kept, Journal::Lost),
+                         [](const ::testing::TestParamInfo<Journal>& infoA) {
+                           return std::string(infoA.param == Journal::Kept ? "Kept" : "Lost");
+                         });
 
 }  // namespace
