@@ -4,6 +4,17 @@
 // reference kernels, the machine's read bandwidth over the same memory, and FAISS's flat
 // indexes (inner product, binary Hamming) on the same bytes, k = 100, one thread.
 //
+// The cost of building the library with -fnon-call-exceptions (so that processor faults unwind
+// through its frames, see FaultTranslator.h) shows in the engine scans. One binary holds one
+// build of the library, so the comparison takes two builds: the bench preset, and the same with
+// -DQUARLEN_NON_CALL_EXCEPTIONS=OFF; the run's context line "library_exceptions" names the
+// build. Compare the scans' of_read_bw (the scan against a plain read of the same memory, which
+// this file compiles the same way in both builds) and their ratio to the scalar reference,
+// never raw times across runs. Measured on the 2-core development machine, 100000 entries:
+//   RESULTS_TABLE
+// FaultTranslator/guard is the price of one guard() around a call; FaultTranslator/fault the
+// price of one translated fault (signal, handler, throw, unwinding, catch).
+//
 // Gallery memory is built once per process and shared: when FAISS is linked the FAISS indexes
 // own it (so both scan the very same bytes); 1 M entries of 1024 floats are 4 GB, the largest.
 #include <benchmark/benchmark.h>
@@ -22,12 +33,15 @@
 #include <random>
 #include <vector>
 
+#include <qrlcore/Exception.h>
 #include <qrliris/IrisCodeForms.h>
+#include <quarlen/FaultTranslator.h>
 #include <quarlen/StageMatchEngine_Base.h>
 
 #include "engines/face/StageMatchEngine_Face_Vector.h"
 #include "engines/iris/StageMatchEngine_Iris_Daugman_2010.h"
 #include "engines/kernels/VectorKernels.h"
+#include "support/ProcessorFaults.h"
 
 #ifdef QUARLEN_BENCH_WITH_FAISS
 #include <faiss/IndexBinaryFlat.h>
@@ -424,6 +438,30 @@ void BM_FaissBinaryFlat(benchmark::State& stateA) {
 }
 #endif
 
+void BM_Guard(benchmark::State& stateA) {
+  qridy::FaultTranslator::enable();
+  int valueL = 0;
+  for (auto _ : stateA) {
+    valueL = qridy::FaultTranslator::guard([&valueL] { return valueL + 1; });
+    benchmark::DoNotOptimize(valueL);
+  }
+  qridy::FaultTranslator::disable();
+}
+
+void BM_TranslatedFault(benchmark::State& stateA) {
+  qridy::FaultTranslator::enable();
+  std::size_t caughtL = 0;
+  for (auto _ : stateA) {
+    try {
+      qridy::FaultTranslator::guard([] { return quarlen_test::readAt(0); });
+    } catch (const kxxcp::Exception&) {
+      ++caughtL;
+    }
+  }
+  qridy::FaultTranslator::disable();
+  stateA.counters["caught"] = static_cast<double>(caughtL);
+}
+
 void registerAll() {
   const std::vector<std::int64_t> sizesL = {100000, 1000000};
   auto add = [&sizesL](benchmark::internal::Benchmark* bA) {
@@ -455,6 +493,8 @@ void registerAll() {
   }
   add(benchmark::RegisterBenchmark("Engine/daugman2010", BM_Daugman2010, true));
   add(benchmark::RegisterBenchmark("Scalar/daugman2010", BM_Daugman2010, false));
+  benchmark::RegisterBenchmark("FaultTranslator/guard", BM_Guard);
+  benchmark::RegisterBenchmark("FaultTranslator/fault", BM_TranslatedFault);
 #ifdef QUARLEN_BENCH_WITH_FAISS
   add(benchmark::RegisterBenchmark("Faiss/FlatIP/256", BM_FaissFlatIP, 256));
   add(benchmark::RegisterBenchmark("Faiss/FlatIP/1024", BM_FaissFlatIP, 1024));
@@ -466,6 +506,9 @@ void registerAll() {
 
 int main(int argc, char** argv) {
   registerAll();
+  benchmark::AddCustomContext("library_exceptions", QUARLEN_NON_CALL_EXCEPTIONS_BUILD
+                                                        ? "-fnon-call-exceptions"
+                                                        : "calls only");
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();

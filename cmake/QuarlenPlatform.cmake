@@ -12,6 +12,8 @@ function(quarlen_platform_library name)
     PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/src)
   string(TOUPPER ${name} _upper)
   target_compile_definitions(${name} PRIVATE ${_upper}_BUILDING_LIBRARY)
+  # Faults inside a stand-in unwind through its frames like faults inside the library.
+  target_compile_options(${name} PRIVATE ${QUARLEN_FAULT_UNWIND_OPTIONS})
   # A sibling stand-in is a target only once its folder holds sources; until then a stand-in
   # that names it builds without it.
   set(_deps)

@@ -12,8 +12,8 @@ namespace qridy {
 //
 // Off until the application switches it on: the library installs no signal handler unasked.
 // enable() installs process-wide handlers for SIGSEGV, SIGBUS, SIGFPE and SIGILL. A fault on a
-// thread that is inside guard() then leaves the guarded call and reaches guard()'s caller as
-// kxxcp::Exception (function "win32XcpTranslate", code -1) with the message
+// thread that is inside guard() then becomes kxxcp::Exception, thrown at the faulting
+// instruction (function "win32XcpTranslate", code -1), with the message
 //   "Win32 Exception (Code=0xC0000005) in Thread 0x<thread id>: Access Violation @
 //    0x<instruction>. Read-Access at virtual address 0x0000000000000000."
 // (without the line break), the code and description naming the fault:
@@ -26,12 +26,50 @@ namespace qridy {
 // A fault outside guard() goes to the handler that was installed before enable() (by default
 // the process ends as it always would).
 //
-// The guarded call is abandoned where it faulted: destructors of objects living inside it do
-// not run and locks it held stay held. Guard whole operations whose partial state the caller
-// discards, not code in the middle of changing shared state.
+// How a fault travels: the handler records the fault, and on its return the thread continues
+// in a small frame, on the thread's alternate signal stack, that throws the exception as if the
+// faulting instruction had thrown it. Unwinding then runs as for any exception: destructors run
+// and locks are released in every frame between the fault and guard(), and the operations'
+// catch-and-rethrow frames see the fault and put their introduction in front of its message
+// ("... kxxcp caught: Win32 Exception ..."). The library and its sibling stand-ins are built
+// with -fnon-call-exceptions so that their unwind tables cover instructions that can fault,
+// not only calls. (On processors other than x86-64 the exception is thrown from the handler
+// itself, on the alternate stack, after restoring the signal mask.)
 //
-// Stack overflows are caught on an alternate signal stack, which guard() sets up for its thread
-// when the thread has none.
+// Limits, all of which end in std::terminate as an exception in the same place would:
+// - A fault in code built without -fnon-call-exceptions (the application's own hooks and
+//   callbacks, for example) unwinds cleanly only where that function holds no destructors or
+//   handlers at the faulting instruction; its callers are fine, since a call may always throw.
+//   Build such code with the flag too when faults in it must unwind.
+// - A fault inside a noexcept function (destructors included).
+// - The compiler assumes that accesses to a function's own stack frame cannot fault: a stack
+//   overflow in a function that touches nothing else may reach a caller that was compiled
+//   without cleanups for that call.
+// A fault while a translated fault is being thrown (in the unwinder, on the alternate stack)
+// is not translated but handed to the previous handler. The exception is built in ordinary
+// code after the handler has returned, but with the program in the state the fault left it: a
+// fault inside the allocator, with its lock held, cannot be translated.
+//
+// Costs:
+// - Built with -fnon-call-exceptions the compiler keeps faulting loads, stores and divisions in
+//   place where it could otherwise drop, merge or move them, and the unwind tables grow. The
+//   match engines' gallery scans (bench/bench_engines, both builds compared through the scan's
+//   share of the machine's read bandwidth): see the figures there; the scans run at the same
+//   speed within the noise of the machine.
+// - guard(): two thread-local counter updates per call. The first guard() on a thread also
+//   finds the thread's stack bounds and sets up a 128 KiB alternate signal stack when the
+//   thread has none or a smaller one (the previous one is put back when the thread ends).
+// - A fault: signal delivery and one exception throw, a few microseconds.
+//
+// Under the sanitizers: AddressSanitizer installs its own handlers for SIGSEGV, SIGBUS and
+// SIGFPE at start-up; enable() replaces them and hands every unguarded fault to them, so they
+// still report it. Throwing from the alternate stack is supported there (the thread's stack is
+// unpoisoned when an exception leaves an alternate stack). ThreadSanitizer wraps signal
+// handlers and calls ours directly for these synchronous signals; as the exception is thrown
+// after our handler has returned, its bookkeeping of handlers stays balanced. Guarded faults
+// are translated under both.
+//
+// Stack overflows are caught on the alternate signal stack.
 class QUARLEN_EXPORT FaultTranslator {
  public:
   static void enable();

@@ -73,8 +73,8 @@ std::string buildFaultMessage(const FaultRecord& recordA) {
 }
 
 void win32XcpTranslate(const FaultRecord& recordA) {
-  // A stack overflow needs no repair before throwing here: the handler ran on the alternate
-  // signal stack and the guard page of the thread's stack is never consumed.
+  // A stack overflow needs no repair before throwing here: the exception is thrown on the
+  // alternate signal stack, and the guard page of the thread's stack is never consumed.
   throw kxxcp::Exception(buildFaultMessage(recordA), __FILE__, __LINE__, "win32XcpTranslate",
                          nullptr, -1);
 }

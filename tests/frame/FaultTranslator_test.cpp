@@ -1,4 +1,7 @@
 #include <quarlen/FaultTranslator.h>
+#include <quarlen/FileManager.h>
+#include <quarlen/IdentityMetadata.h>
+#include <quarlen/MultipassFileIO.h>
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -10,49 +13,27 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <climits>
 #include <cstdio>
+#include <future>
+#include <memory>
 #include <regex>
+#include <thread>
 #include <vector>
 
 #include "frame/FaultRecord.h"
 #include "support/Environment.h"
+#include "support/ProcessorFaults.h"
 
 namespace qridy {
 namespace {
 
 // ---------------------------------------------------------------------------------------------
-// Faults on purpose. Inline assembly keeps the sanitizers' own checks (null dereference,
-// division by zero) out of the way, so the processor itself faults.
 
-__attribute__((noinline)) int readAt(std::uintptr_t addressA) {
-#if defined(__x86_64__)
-  int valueL;
-  asm volatile("movl (%1), %0" : "=r"(valueL) : "r"(addressA) : "memory");
-  return valueL;
-#else
-  return *reinterpret_cast<volatile int*>(addressA);
-#endif
-}
-
-__attribute__((noinline)) void writeAt(std::uintptr_t addressA) {
-#if defined(__x86_64__)
-  asm volatile("movl $1, (%0)" : : "r"(addressA) : "memory");
-#else
-  *reinterpret_cast<volatile int*>(addressA) = 1;
-#endif
-}
-
-__attribute__((noinline)) int divide(int numeratorA, int denominatorA) {
-#if defined(__x86_64__)
-  int quotientL;
-  asm volatile("cltd\n\tidivl %2" : "=a"(quotientL) : "a"(numeratorA), "r"(denominatorA) : "edx");
-  return quotientL;
-#else
-  volatile int d = denominatorA;
-  return numeratorA / d;
-#endif
-}
+using quarlen_test::divide;
+using quarlen_test::readAt;
+using quarlen_test::writeAt;
 
 volatile int gRecursionLimit = INT_MAX;
 __attribute__((noinline)) int recurse(int depthA) {
@@ -61,6 +42,19 @@ __attribute__((noinline)) int recurse(int depthA) {
   if (depthA >= gRecursionLimit) return 0;
   return recurse(depthA + 1) + padL[0];
 }
+
+// A read entry for the file table that faults instead of reading.
+unsigned long long faultingRead(void*, unsigned long long, unsigned long long, void*) {
+  return static_cast<unsigned long long>(readAt(0));
+}
+
+// Installs faultingRead for its lifetime.
+struct FaultingReads {
+  FaultingReads() { FileManager::setReadFuncPtr(&faultingRead); }
+  ~FaultingReads() { FileManager::setReadFuncPtr(&FileManager::defaultRead); }
+  FaultingReads(const FaultingReads&) = delete;
+  FaultingReads& operator=(const FaultingReads&) = delete;
+};
 
 std::uint32_t currentThreadId() {
   return static_cast<std::uint32_t>(syscall(SYS_gettid));
@@ -397,6 +391,60 @@ TEST_F(FaultTranslatorTest, EnableAndDisable) {
   EXPECT_EQ(afterL.sa_sigaction, currentL.sa_sigaction) << "the previous handler is restored";
   FaultTranslator::enable();
   EXPECT_NE(faultOf([] { readAt(0); }).getMessage(), "no exception");
+}
+
+TEST_F(FaultTranslatorTest, AFaultInAGalleryReadUnwindsThroughTheReadersFrames) {
+  quarlen_test::TempDir dirL;
+  const std::vector<unsigned char> blobL(256, 0x5A);
+  std::vector<IdentityMetadata> metadataL{IdentityMetadata(IdRecordKey(1, 1)),
+                                          IdentityMetadata(IdRecordKey(2, 2))};
+  {
+    MultipassFileIO writerL(dirL.path(), 100, "g", {256});
+    writerL.create(0, 0);
+    for (const auto& m : metadataL) ASSERT_TRUE(writerL.add(m, blobL.data(), 256));
+    ASSERT_TRUE(writerL.writeCacheToDisk());
+  }
+  // Shared with a reader thread that may outlive the test if the read lock stays held.
+  const auto galleryL =
+      std::make_shared<MultipassFileIO>(dirL.path(), 100, "g", std::vector<unsigned int>{256});
+  galleryL->readIdRecKeyToBlobOffsetMap("g");
+  galleryL->enableCachingForDataFidFiles(false);  // every read reaches the file table
+
+  // The recovery's catch-and-rethrow frame sees the fault and puts its introduction in front.
+  try {
+    FaultingReads faultingL;
+    FaultTranslator::guard([&] { return galleryL->recoverDataAndAdd({}); });
+    FAIL() << "no exception";
+  } catch (const kxxcp::Exception& e) {
+    const std::regex patternL(
+        "Failed to recover gallery: kxxcp caught: Win32 Exception \\(Code=0xC0000005\\) in "
+        "Thread " +
+        threadText(currentThreadId()) +
+        ": Access Violation @ 0x[0-9A-F]{16}\\. Read-Access at virtual address "
+        "0x0000000000000000\\.");
+    EXPECT_TRUE(std::regex_match(e.getMessage(), patternL)) << e.getMessage();
+    EXPECT_EQ(e.getFunction(), "qridy::MultipassFileIO::recoverDataAndAdd");
+  }
+
+  // A fault while read() holds the gallery read lock releases the lock on the way out.
+  std::vector<unsigned char> bufferL(galleryL->getDataSize());
+  try {
+    FaultingReads faultingL;
+    FaultTranslator::guard([&] { return galleryL->read(IdRecordKey(1, 1), bufferL.data(), true); });
+    FAIL() << "no exception";
+  } catch (const kxxcp::Exception& e) {
+    EXPECT_NE(e.getMessage().find("Access Violation @ "), std::string::npos) << e.getMessage();
+  }
+  std::promise<bool> readL;
+  std::future<bool> resultL = readL.get_future();
+  std::thread([galleryL, blobL, promiseL = std::move(readL)]() mutable {
+    std::vector<unsigned char> bufferL(galleryL->getDataSize());
+    promiseL.set_value(galleryL->read(IdRecordKey(2, 2), bufferL.data(), true) && bufferL == blobL);
+  }).detach();
+  // A bound on a hang, not a timing expectation: a lock left held blocks the reader forever.
+  ASSERT_EQ(resultL.wait_for(std::chrono::minutes(2)), std::future_status::ready)
+      << "the read lock is still held";
+  EXPECT_TRUE(resultL.get());
 }
 
 TEST_F(FaultTranslatorTest, AFaultOutsideAnyGuardStillEndsTheProcess) {
