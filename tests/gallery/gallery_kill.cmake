@@ -8,8 +8,8 @@ add_executable(gallery_kill_test
 target_include_directories(gallery_kill_test PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
 target_link_libraries(gallery_kill_test PRIVATE quarlen_internal quarlen_testkit GTest::gtest_main)
 add_test(NAME gallery_kill_test COMMAND gallery_kill_test)
-set_tests_properties(gallery_kill_test PROPERTIES TIMEOUT 600)
+set_tests_properties(gallery_kill_test PROPERTIES TIMEOUT 900)
 # Under the sanitizers every kill point costs several times as much: fewer of them there.
 if(QUARLEN_SANITIZE)
-  set_property(TEST gallery_kill_test APPEND PROPERTY ENVIRONMENT QUARLEN_KILL_POINTS=60)
+  set_property(TEST gallery_kill_test APPEND PROPERTY ENVIRONMENT QUARLEN_KILL_POINTS=40)
 endif()
