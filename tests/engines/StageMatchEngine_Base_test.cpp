@@ -154,6 +154,47 @@ TEST_F(StageMatchEngineBaseTest, ProbeIsCopiedAlignedAndZeroPadded) {
   EXPECT_FALSE(engineL->probeIsGalleryData());
 }
 
+// Records what verify hands to matchGallery.
+class RecordingEngine : public StageMatchEngine_Base {
+ public:
+  float matchGallery(const unsigned char* galleryDataA, unsigned int gallerySizeA) override {
+    galleryM = galleryDataA;
+    gallerySizeM = gallerySizeA;
+    probeSizeM = probeDataSize();
+    return 0.25f;
+  }
+  const unsigned char* galleryM = nullptr;
+  unsigned int gallerySizeM = 99;
+  std::uint32_t probeSizeM = 99;
+};
+
+TEST_F(StageMatchEngineBaseTest, EmptyProbesAndGalleriesPassAsNoBytes) {
+  RecordingEngine engineL;
+  const std::vector<unsigned char> bytesL(17, 3);
+  // No data or no size: no probe, nothing copied or thrown.
+  engineL.setProbeForIdentification(bytesL.data(), 17);
+  engineL.setProbeForIdentification(bytesL.data(), 0);
+  EXPECT_EQ(engineL.probeData(), nullptr);
+  EXPECT_EQ(engineL.probeDataSize(), 0u);
+  engineL.setProbeForIdentification(nullptr, 17);
+  EXPECT_EQ(engineL.probeData(), nullptr);
+  EXPECT_EQ(engineL.probeDataSize(), 0u);
+  // verify: a gallery without bytes reaches the engine as null and 0; a real one as an aligned
+  // copy of its size; the probe is padded and released afterwards.
+  EXPECT_EQ(engineL.verify(bytesL.data(), 17, nullptr, 5), 0.25f);
+  EXPECT_EQ(engineL.galleryM, nullptr);
+  EXPECT_EQ(engineL.gallerySizeM, 0u);
+  EXPECT_EQ(engineL.probeSizeM, 32u);
+  EXPECT_EQ(engineL.verify(bytesL.data(), 17, bytesL.data(), 0), 0.25f);
+  EXPECT_EQ(engineL.galleryM, nullptr);
+  EXPECT_EQ(engineL.gallerySizeM, 0u);
+  EXPECT_EQ(engineL.verify(bytesL.data(), 16, bytesL.data(), 3), 0.25f);
+  EXPECT_NE(engineL.galleryM, bytesL.data());
+  EXPECT_EQ(engineL.gallerySizeM, 3u);
+  EXPECT_EQ(engineL.probeSizeM, 16u);
+  EXPECT_EQ(engineL.probeData(), nullptr);
+}
+
 TEST_F(StageMatchEngineBaseTest, AProbeThatCannotBeAllocatedKeepsThePreviousOne) {
   auto engineL = create(AlgHgm);
   const std::vector<unsigned char> probeL(16, 1);

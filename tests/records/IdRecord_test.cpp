@@ -310,6 +310,13 @@ TEST_F(IdRecordTest, ReadErrorsWithOnePrefixPerLevel) {
   // Cut before the face record's template count: no templates against a stored checksum of 6.
   EXPECT_EQ(readError(quarlen_test::cutStream(bytesL, 40)),
             "kxxcp caught: kxxcp caught: Checksum error.");
+  // A head cut before its sId size: the fields that arrived, no sId and no biometric records
+  // (the stored checksum is not compared).
+  IdRecordImp cutL;
+  readFromString(cutL, writeToString(sampleRecord()).substr(0, 24));
+  EXPECT_EQ(cutL.idRecordKey(), IdRecordKey({7, 9}));
+  EXPECT_EQ(cutL.sIdSize(), 0u);
+  EXPECT_EQ(cutL.nBioRecords(), 0u);
   std::string sIdL = writeToString(IdRecordImp());
   quarlen_test::setFixed16At(sIdL, 24, 0xFFFF);
   EXPECT_EQ(readError(sIdL),
