@@ -110,6 +110,19 @@ class QUARLEN_EXPORT IdRecordKeyContainerInternels {
   const std::vector<IdentityMetadata*>& byTransaction() const;
   void markChanged();
 
+  // The storage of one block: its entries, their record words (N + 1 per entry) and their
+  // state words (one per parallel probe), in entry order. Walks over many entries find an
+  // entry's words here instead of through the entry.
+  struct BlockView {
+    const IdentityMetadata* entries;
+    unsigned int* queryWords;
+    std::uint64_t* stateWords;
+  };
+  // Every block, ordered by the address of its entries.
+  const std::vector<BlockView>& blockViews() const { return blockViewsM; }
+  // The block of an entry (which must be one of this container's).
+  const BlockView& blockOf(const IdentityMetadata* entryA) const;
+
   UniqueMetadataContainer* ownerM = nullptr;
   std::uint32_t sidMaxM = 0;
   bool keepSidM = true;
@@ -121,6 +134,7 @@ class QUARLEN_EXPORT IdRecordKeyContainerInternels {
   struct Block;
   struct SidIndex;
   std::vector<std::unique_ptr<Block>> blocksM;
+  std::vector<BlockView> blockViewsM;
   std::unique_ptr<SidIndex> sidIndexM;
   mutable std::mutex byTransactionMutexM;
   mutable std::vector<IdentityMetadata*> byTransactionM;

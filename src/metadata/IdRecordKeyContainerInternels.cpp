@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <new>
 
 #include <google/sparse_hash_map>
@@ -78,10 +79,26 @@ IdentityMetadata* IdRecordKeyContainerInternels::newEntry() {
       ++blockL->constructed;
       blockL->entries[iL].init(ownerM);
     }
+    const BlockView viewL{blockL->entries, blockL->queryWords.get(), blockL->stateWords.get()};
+    const auto atL =
+        std::upper_bound(blockViewsM.begin(), blockViewsM.end(), viewL,
+                         [](const BlockView& aA, const BlockView& bA) {
+                           return std::less<const IdentityMetadata*>()(aA.entries, bA.entries);
+                         });
+    blockViewsM.insert(atL, viewL);
     blocksM.push_back(std::move(blockL));
   }
   Block& blockL = *blocksM.back();
   return blockL.entries + blockL.used++;
+}
+
+const IdRecordKeyContainerInternels::BlockView& IdRecordKeyContainerInternels::blockOf(
+    const IdentityMetadata* entryA) const {
+  const auto itL = std::upper_bound(blockViewsM.begin(), blockViewsM.end(), entryA,
+                                    [](const IdentityMetadata* eA, const BlockView& bA) {
+                                      return std::less<const IdentityMetadata*>()(eA, bA.entries);
+                                    });
+  return *(itL - 1);
 }
 
 void IdRecordKeyContainerInternels::sortIndex() {
@@ -207,6 +224,7 @@ std::size_t IdRecordKeyContainerInternels::numberOfUniqueIdRecords() {
 void IdRecordKeyContainerInternels::clear() {
   indexM.clear();
   sidIndexM = std::make_unique<SidIndex>();
+  blockViewsM.clear();
   blocksM.clear();
   sortedM = true;
   markChanged();

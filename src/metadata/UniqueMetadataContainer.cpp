@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 
 #include <qrlcore/COrvixThreadPool.h>
 #include <qrlcore/Exception.h>
@@ -21,6 +22,7 @@
 namespace qridy {
 namespace {
 
+constexpr std::size_t kPrefetchAhead = 16;
 constexpr unsigned char kPixelLabelled = 96;
 constexpr unsigned char kPixelResult = 160;
 constexpr unsigned char kPixelHighlight = 255;
@@ -200,11 +202,30 @@ void UniqueMetadataContainer::labelRange(unsigned int probeA, const CompiledQuer
     return;
   }
   // Selection mode, inlined: a match labels an entry that is no candidate yet, a miss clears
-  // the label and deletes a result.
+  // the label and deletes a result. The words are found through the blocks: the index is
+  // mostly in block order, so the walk streams through the blocks' word arrays.
+  const std::size_t wordsL = QueryLanguage::attributeSize() + std::size_t{1};
+  const BlockView* blockL = nullptr;
+  const IdentityMetadata* blockEndL = nullptr;
+  const std::less<const IdentityMetadata*> beforeL;
   for (std::size_t iL = fromA; iL < toA; ++iL) {
     IdentityMetadata* entryL = indexM[iL];
-    const bool matchL = queryA.matches(entryL->queryLanguage().attributes());
-    std::uint64_t& wordL = entryL->stateM[probeA];
+    if (blockL == nullptr || beforeL(entryL, blockL->entries) || !beforeL(entryL, blockEndL)) {
+      blockL = &blockOf(entryL);
+      blockEndL = blockL->entries + kBlockSize;
+    }
+    const std::size_t slotL = static_cast<std::size_t>(entryL - blockL->entries);
+    // The record words of an entry further on, when it is in the same block: the hardware
+    // does not see the stream through the index.
+    if (iL + kPrefetchAhead < toA) {
+      const IdentityMetadata* aheadL = indexM[iL + kPrefetchAhead];
+      if (!beforeL(aheadL, blockL->entries) && beforeL(aheadL, blockEndL)) {
+        __builtin_prefetch(blockL->queryWords +
+                           static_cast<std::size_t>(aheadL - blockL->entries) * wordsL);
+      }
+    }
+    const bool matchL = queryA.matches(blockL->queryWords + slotL * wordsL);
+    std::uint64_t& wordL = blockL->stateWords[slotL * probesM + probeA];
     if (matchL) {
       if (wordL == 0) wordL = IdentityMetadata::kLabelled;
     } else if (wordL == IdentityMetadata::kLabelled) {

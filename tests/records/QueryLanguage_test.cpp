@@ -206,7 +206,7 @@ TEST_F(QueryLanguageTest, CompiledQueryAgreesWithTheWords) {
   std::mt19937 rngL(11);
   const auto smallL = [&](unsigned nA) { return static_cast<unsigned>(rngL() % nA); };
   const unsigned opsL[] = {1, 2, 3, 4, 0xFFFFFFFF, 0xFFFFFFFE, 0xFFFFFFFD, 0xFFFFFFFC, 5, 0};
-  for (int round = 0; round < 3000; ++round) {
+  for (int round = 0; round < 5000; ++round) {
     Words queryL;
     const unsigned clausesL = 1 + smallL(3);
     for (unsigned c = 0; c < clausesL; ++c) {
@@ -214,8 +214,10 @@ TEST_F(QueryLanguageTest, CompiledQueryAgreesWithTheWords) {
       const unsigned conditionsL = smallL(3);
       for (unsigned k = 0; k < conditionsL; ++k) {
         const unsigned opL = opsL[smallL(10)];
-        clauseL.insert(clauseL.end(), {smallL(6), opL, smallL(8)});
-        if (opL == 2 || opL == 0xFFFFFFFE || smallL(5) == 0) clauseL.push_back(smallL(8));
+        // Values 0 .. 7, or the largest value (empty and full ranges at the edges).
+        const auto valueL = [&] { return smallL(9) == 8 ? 0xFFFFFFFFu : smallL(8); };
+        clauseL.insert(clauseL.end(), {smallL(6), opL, valueL()});
+        if (opL == 2 || opL == 0xFFFFFFFE || smallL(5) == 0) clauseL.push_back(valueL());
       }
       if (!clauseL.empty() && smallL(6) == 0) clauseL.pop_back();  // framing off by one
       queryL.push_back(static_cast<unsigned>(clauseL.size()));
@@ -223,10 +225,13 @@ TEST_F(QueryLanguageTest, CompiledQueryAgreesWithTheWords) {
       if (clauseL.empty()) break;
     }
     queryL.push_back(0);
-    const QueryLanguage rL = record(smallL(8), smallL(8), smallL(8), smallL(8));
     const CompiledQuery compiledL(queryL.data(), QueryLanguage::attributeSize());
-    ASSERT_EQ(compiledL.matches(rL.attributes()), rL.matchesQuery(queryL.data()))
-        << "round " << round;
+    for (int recordL = 0; recordL < 4; ++recordL) {
+      const auto valueL = [&] { return smallL(9) == 8 ? 0xFFFFFFFFu : smallL(8); };
+      const QueryLanguage rL = record(valueL(), valueL(), valueL(), valueL());
+      ASSERT_EQ(compiledL.matches(rL.attributes()), rL.matchesQuery(queryL.data()))
+          << "round " << round;
+    }
   }
 }
 

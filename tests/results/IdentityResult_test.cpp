@@ -142,6 +142,8 @@ TEST_F(IdentityResultTest, RawScoresAndFusion) {
   // Slot 2's adder covers slots 0 .. 2; the lowest float is negative and left out.
   EXPECT_FLOAT_EQ(rL.addRawScore(2, KXuint128{0, 2}, 0.8f, true, false, false), 0.6f);
   EXPECT_EQ(rL.getBestSample(), (KXuint128{0, 2}));
+  rL.addRawScore(2, KXuint128{0, 9}, 0.8f, true, false, false);  // a tie keeps the first sample
+  EXPECT_EQ(rL.getBestSample(), (KXuint128{0, 2}));
   // Slot 1's adder covers slots 0 and 1.
   EXPECT_FLOAT_EQ(rL.addRawScore(1, KXuint128{0, 3}, 0.3f, true, false, false), 0.35f);
   // Lower score: raw score and best sample stay, the fused score is computed again.
@@ -208,7 +210,8 @@ TEST(IdentityResultFace, TemplateFusionOfTheSlots) {
     IdentityResult rL(&slotsL, nullptr);
     rL.addRawScore(0, KXuint128{}, 0.2f, true, false, false);
     // Unmapped face blocks of one template add up; slot 1 still holds the lowest float, which
-    // noMapping passes on.
+    // the mapping drops as out of range.
+    EXPECT_FLOAT_EQ(rL.calcFusedScore(2, 0.4f, false), 0.6f);
     EXPECT_FLOAT_EQ(rL.addRawScore(1, KXuint128{}, 0.3f, true, false, false), 0.5f);
     EXPECT_FLOAT_EQ(rL.calcFusedScore(2, 0.4f, false), 0.9f);
     EXPECT_FLOAT_EQ(rL.getFusedScore(), 0.5f);
@@ -252,6 +255,15 @@ TEST(IdentityResultContainer, RegistersResultsWhileLocking) {
               (std::vector<std::string>{
                   "IdentityResultContainer::deleteResult try to delete result that not exists"}));
   }
+  // A result that is not the one registered for the identity leaves the registration alone.
+  IdentityResult* againL = containerL.acquire(aL);
+  {
+    CapturedErrors errorsL;
+    containerL.deleteResult(aL, new IdentityResult(&slotsL, aL));
+    EXPECT_EQ(errorsL.entriesM.size(), 1u);
+  }
+  EXPECT_EQ(containerL.size(), 2u);
+  containerL.deleteResult(aL, againL);
   containerL.setLocking(false);
   IdentityResult* freeL = containerL.acquire(aL);
   EXPECT_EQ(containerL.size(), 1u);
