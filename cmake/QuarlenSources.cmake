@@ -99,7 +99,10 @@ set(QUARLEN_SOURCES_generation
 )
 
 set(QUARLEN_SOURCES_multipass
+  src/multipass/FingerprintGallerySupport.cpp
   src/multipass/MultipassConfig.cpp
+  src/multipass/TemplateMatcherMultipass_Stage.cpp
+  src/multipass/TemplateMatcherMultipass_Stage_MemManager.cpp
 )
 
 set(QUARLEN_SOURCES)
