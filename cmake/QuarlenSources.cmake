@@ -1,7 +1,7 @@
 # The library's sources, listed per subsystem folder (one .cpp per class). The folders follow the
 # layers of the library; the 'layering' test checks that no folder includes from a layer above it.
 set(QUARLEN_SOURCE_FOLDERS
-  common frame records gallery scoring results engines_kernels engines engines_face engines_iris generation multipass)
+  common frame records gallery scoring results metadata engines_kernels engines engines_face engines_iris generation multipass)
 
 set(QUARLEN_SOURCES_frame
   src/frame/DllMain.cpp
@@ -23,6 +23,8 @@ set(QUARLEN_SOURCES_records
   src/records/TemplateMetaDataFinger.cpp
   src/records/TemplateMetaDataIris.cpp
   src/records/Types.cpp
+  src/records/IdentityMetadata.cpp
+  src/records/QueryLanguage.cpp
 )
 
 set(QUARLEN_SOURCES_gallery
@@ -46,6 +48,17 @@ set(QUARLEN_SOURCES_results
   src/results/ResultIdRecord.cpp
   src/results/ResultTemplate.cpp
   src/results/ResultTreeList.cpp
+  src/results/IdentityResult.cpp
+  src/results/IdentityResultContainer.cpp
+  src/results/IdentityResultFuser.cpp
+  src/results/IdentityResultSlots.cpp
+)
+
+set(QUARLEN_SOURCES_metadata
+  src/metadata/CompiledQuery.cpp
+  src/metadata/IdRecordKeyContainerInternels.cpp
+  src/metadata/MetadataFile.cpp
+  src/metadata/UniqueMetadataContainer.cpp
 )
 
 set(QUARLEN_SOURCES_engines_kernels
