@@ -116,6 +116,8 @@ set(QUARLEN_SOURCES_multipass
   src/multipass/MultipassConfig.cpp
   src/multipass/TemplateMatcherMultipass_Stage.cpp
   src/multipass/TemplateMatcherMultipass_Stage_MemManager.cpp
+  src/multipass/TemplateMatcherMultipass_TemplateContainer.cpp
+  src/multipass/ThreadStruct.cpp
 )
 
 set(QUARLEN_SOURCES)

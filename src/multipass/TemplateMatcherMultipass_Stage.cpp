@@ -119,7 +119,14 @@ void TemplateMatcherMultipass_Stage::identifyTransaction(const TemplateBlockImp*
   }
 }
 
-void TemplateMatcherMultipass_Stage::unselect(const qridy::IdentityMetadata*, unsigned int) {}
+void TemplateMatcherMultipass_Stage::unselect(const qridy::IdentityMetadata* metadataA,
+                                              unsigned int probeIndexA) {
+  // The probe state words are the one part of an entry that identifications write.
+  auto* entryL = const_cast<qridy::IdentityMetadata*>(metadataA);
+  if (entryL != nullptr && entryL->container() != nullptr) {
+    entryL->labelAsSelected(probeIndexA, false);
+  }
+}
 
 void TemplateMatcherMultipass_Stage::setBitMask(unsigned int) {}
 void TemplateMatcherMultipass_Stage::resetBitMask() {}
