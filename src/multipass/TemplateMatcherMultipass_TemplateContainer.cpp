@@ -883,7 +883,149 @@ bool TemplateMatcherMultipass_TemplateContainer::galleryStatus(int intensityA,
         std::to_string(intensityA) + "\" validValues=\"1,2,3,4,5\"/>\n</galleryStatus>\n";
     return false;
   }
-  return true;
+  bool validL = true;
+  std::ostringstream osL;
+  osL << "<galleryStatus storage=\"" << storageIdM << "\" intensity=\"" << intensityA << "\">\n";
+  const std::size_t registeredL = metadataM != nullptr ? metadataM->size() : 0;
+
+  // Level 1: counts.
+  osL << "<level1>\n<registry records=\"" << registeredL << "\"/>\n";
+  for (const auto& [tripleL, stageL] : stagesM) {
+    const auto* memL = dynamic_cast<const TemplateMatcherMultipass_Stage_MemManager*>(stageL);
+    osL << "<memoryStage triple=\"" << tripleText(tripleL) << "\" templates=\""
+        << stageL->numberOfTemplates() << "\" slotSize=\"" << stageL->dataSize() << "\" arrays=\""
+        << (memL != nullptr ? memL->memoryArrays().size() : 0) << "\"/>\n";
+  }
+  for (const auto& [idL, fileL] : fidFilesM) {
+    osL << "<harddisk id=\"" << idL << "\" records=\"" << fileL->getIdRecKeyToBlobOffsetMap().size()
+        << "\" cachedRecords=\"" << fileL->cachedBlobs() << "\"/>\n";
+  }
+  osL << "</level1>\n";
+
+  // Level 2: the files' checksums.
+  if (intensityA >= 2) {
+    std::string consistentL, inconsistentL;
+    int consistentCountL = 0, inconsistentCountL = 0;
+    for (auto& [idL, fileL] : fidFilesM) {
+      std::string partL;
+      if (fileL->checkStatusFast(partL, nullptr)) {
+        consistentL += partL;
+        ++consistentCountL;
+      } else {
+        inconsistentL += partL;
+        ++inconsistentCountL;
+        validL = false;
+      }
+    }
+    osL << "<level2>\n<consistentFidFiles count=\"" << consistentCountL << "\">\n"
+        << consistentL << "</consistentFidFiles>\n<inconsistentFidFiles count=\""
+        << inconsistentCountL << "\">\n"
+        << inconsistentL << "</inconsistentFidFiles>\n</level2>\n";
+  }
+
+  // Level 3: every identity in the registry, every memory stage and every harddisk.
+  if (intensityA >= 3) {
+    std::map<IdRecordKey, unsigned int> placesL;
+    std::set<IdRecordKey> registeredKeysL;
+    if (metadataM != nullptr) {
+      for (const IdentityMetadata* mL : metadataM->getInternalMetadataVector()) {
+        registeredKeysL.insert(mL->getIdRecordKey());
+        ++placesL[mL->getIdRecordKey()];
+      }
+    }
+    for (const auto& [tripleL, stageL] : stagesM) {
+      std::set<IdRecordKey> keysL;
+      for (const GalleryEntry& e : stageL->galleryVec()) keysL.insert(e.idRecordKey());
+      for (const IdRecordKey& k : keysL) ++placesL[k];
+    }
+    for (const auto& [idL, fileL] : fidFilesM) {
+      for (const auto& e : fileL->getIdRecKeyToBlobOffsetMap()) ++placesL[e.key];
+    }
+    const unsigned int allL = 1 + static_cast<unsigned int>(stagesM.size() + fidFilesM.size());
+    std::map<unsigned int, std::size_t> binsL;
+    std::vector<std::pair<IdRecordKey, unsigned int>> incompleteL;
+    for (const auto& [keyL, countL] : placesL) {
+      ++binsL[countL];
+      if (countL != allL || registeredKeysL.count(keyL) == 0) incompleteL.push_back({keyL, countL});
+    }
+    osL << "<level3>\n<existenceBins places=\"" << allL << "\">\n";
+    for (const auto& [countL, recordsL] : binsL) {
+      osL << "<bin found=\"" << countL << "\" records=\"" << recordsL << "\"/>\n";
+    }
+    osL << "</existenceBins>\n<incompleteRecords count=\"" << incompleteL.size() << "\">\n";
+    for (std::size_t i = 0; i < incompleteL.size() && i < 100; ++i) {
+      osL << "<record pid=\"" << incompleteL[i].first.personId << "\" trid=\""
+          << incompleteL[i].first.transactionId << "\" found=\"" << incompleteL[i].second
+          << "\" registered=\"" << registeredKeysL.count(incompleteL[i].first) << "\"/>\n";
+    }
+    osL << "</incompleteRecords>\n</level3>\n";
+    if (!incompleteL.empty()) validL = false;
+  }
+
+  // Level 4: every stored blob against its checksum, its index entry and the configured
+  // modalities and instances.
+  if (intensityA >= 4) {
+    qridy::validationNonBiometricInfo infoL;
+    std::set<qridy::Modality> modalitiesL;
+    std::set<qridy::Instance> instancesL;
+    for (const auto& [tripleL, idL] : diskTriplesM) {
+      modalitiesL.insert(tripleL.modality);
+      instancesL.insert(tripleL.instance);
+    }
+    infoL.modalities.assign(modalitiesL.begin(), modalitiesL.end());
+    infoL.instances.assign(instancesL.begin(), instancesL.end());
+    osL << "<level4>\n";
+    for (auto& [idL, fileL] : fidFilesM) {
+      std::string partL;
+      const bool okL = fileL->checkStatusIntensive(partL, &infoL);
+      osL << "<intensiveCheck harddisk=\"" << idL << "\" status=\"" << (okL ? "valid" : "invalid")
+          << "\">\n"
+          << partL << "</intensiveCheck>\n";
+      if (!okL) validL = false;
+    }
+    osL << "</level4>\n";
+  }
+
+  // Level 5: every record read back, its blobs checked and parsed, and its checksum.
+  if (intensityA >= 5 && metadataM != nullptr) {
+    std::size_t corruptL = 0;
+    std::ostringstream corruptListL;
+    unsigned int sumL = 0;
+    for (const IdentityMetadata* mL : metadataM->getInternalMetadataVector()) {
+      const IdRecordKey keyL = mL->getIdRecordKey();
+      for (auto& [idL, fileL] : fidFilesM) {
+        std::vector<unsigned char> bufferL(fileL->getDataSize());
+        bool okL = fileL->read(keyL, bufferL.data(), true);
+        if (okL) {
+          try {
+            BlobEntries blobL;
+            blobL.parse(bufferL);
+          } catch (...) {
+            okL = false;
+          }
+        }
+        if (!okL) {
+          if (++corruptL <= 100) {
+            corruptListL << "<record pid=\"" << keyL.personId << "\" trid=\"" << keyL.transactionId
+                         << "\" harddisk=\"" << idL << "\"/>\n";
+          }
+        }
+      }
+      std::unique_ptr<IdRecordImp> recordL;
+      try {
+        recordL.reset(getIdRecord(keyL, false));
+      } catch (...) {
+      }
+      if (recordL) sumL += recordL->checksum();
+    }
+    osL << "<level5>\n<corruptDataFidRecords count=\"" << corruptL << "\">\n"
+        << corruptListL.str() << "</corruptDataFidRecords>\n<recordChecksums records=\""
+        << registeredL << "\" sum=\"" << sumL << "\"/>\n</level5>\n";
+    if (corruptL != 0) validL = false;
+  }
+  osL << "<status valid=\"" << (validL ? "true" : "false") << "\"/>\n</galleryStatus>\n";
+  reportA = osL.str();
+  return validL;
 }
 
 }  // namespace qrbase

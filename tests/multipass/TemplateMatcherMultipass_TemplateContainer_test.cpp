@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <sstream>
 
@@ -554,6 +555,71 @@ TEST_F(FingerContainerTest,
 }
 
 // --- status --------------------------------------------------------------------------------------
+
+int countOf(const std::string& textA, const std::string& partA) {
+  int nL = 0;
+  for (std::size_t p = textA.find(partA); p != std::string::npos; p = textA.find(partA, p + 1))
+    ++nL;
+  return nL;
+}
+
+TEST_F(ContainerTest, GalleryStatusGoesDeeperWithEachIntensity) {
+  {
+    auto containerL = make(false);
+    for (std::uint64_t t = 1; t <= 3; ++t) add(*containerL, *faceRecord(t, t));
+    std::string reportL;
+    for (int level = 1; level <= 5; ++level) {
+      EXPECT_TRUE(containerL->galleryStatus(level, reportL)) << reportL;
+      for (int l = 1; l <= 5; ++l) {
+        EXPECT_EQ(countOf(reportL, "<level" + std::to_string(l) + ">"), l <= level ? 1 : 0)
+            << level << "\n"
+            << reportL;
+      }
+    }
+    EXPECT_NE(reportL.find("<memoryStage triple=\"(face/faceFrontal/hgmFloat)\" templates=\"3\" "
+                           "slotSize=\"256\" arrays=\"1\"/>"),
+              std::string::npos)
+        << reportL;
+    EXPECT_NE(reportL.find("<harddisk id=\"hd2\" records=\"3\""), std::string::npos);
+    EXPECT_NE(reportL.find("<consistentFidFiles count=\"2\">"), std::string::npos);
+    EXPECT_NE(reportL.find("<existenceBins places=\"5\">\n<bin found=\"5\" records=\"3\"/>"),
+              std::string::npos)
+        << reportL;
+    EXPECT_NE(reportL.find("<corruptDataFidRecords count=\"0\">"), std::string::npos);
+    // A record that lost its hd2 blob shows at level 3, not before.
+    containerL->fidFile("hd2")->clear({2, 2});
+    EXPECT_TRUE(containerL->galleryStatus(2, reportL));
+    EXPECT_FALSE(containerL->galleryStatus(3, reportL));
+    EXPECT_NE(reportL.find("<bin found=\"4\" records=\"1\"/>"), std::string::npos) << reportL;
+    EXPECT_NE(reportL.find("<incompleteRecords count=\"1\">\n<record pid=\"2\" trid=\"2\" "
+                           "found=\"4\" registered=\"1\"/>"),
+              std::string::npos)
+        << reportL;
+    add(*containerL, *faceRecord(4, 4));
+  }
+  // A changed byte of a stored block shows when the blobs are read (levels 4 and 5).
+  auto containerL = make(true);
+  containerL->recoverGallery(threadM);
+  containerL->fidFile("hd2")->enableCachingForDataFidFiles(false);
+  {
+    std::fstream f(containerL->fidFile("hd2")->dataFileName(0),
+                   std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(88 + 8 + 60);
+    const char flipL = 0x5A;
+    f.write(&flipL, 1);
+  }
+  std::string reportL;
+  EXPECT_TRUE(containerL->galleryStatus(2, reportL)) << reportL;
+  // hgmByte is kept in memory only: after the restart its records miss it.
+  EXPECT_FALSE(containerL->galleryStatus(3, reportL));
+  EXPECT_NE(reportL.find("<bin found=\"4\" records=\"3\"/>"), std::string::npos) << reportL;
+  EXPECT_FALSE(containerL->galleryStatus(5, reportL));
+  EXPECT_NE(reportL.find("<intensiveCheck harddisk=\"hd2\" status=\"invalid\">"), std::string::npos)
+      << reportL;
+  EXPECT_NE(reportL.find("<corruptDataFidRecords count=\"1\">\n<record pid=\""), std::string::npos)
+      << reportL;
+  EXPECT_NE(reportL.find("<status valid=\"false\"/>"), std::string::npos);
+}
 
 TEST_F(ContainerTest, GalleryStatusRefusesIntensitiesOutsideOneToFive) {
   auto containerL = make(false);
