@@ -120,8 +120,11 @@ class QUARLEN_EXPORT TemplateMatcherMultipass_TemplateContainer {
       std::map<qridy::Algorithm, std::vector<qridy::StageMatchEngine_Base*>>& enginesA,
       bool noReloadA);
   // Fills the slot's reload stages of tripleA's harddisk from the files (the records selected for
-  // the slot when its query uses filter scores, else every record); returns the number of
-  // templates added. Failures are notified and end the reload (the result counts what was added).
+  // the slot when its query uses filter scores, else every record, in file order); returns the
+  // number of templates added. Failures are notified and end the reload (the result counts what
+  // was added). A reload of selected records switches the files' read-ahead off while it reads,
+  // unless "enableCachingForSelectedCases" is set; the switch is shared by all slots, so such
+  // reloads must not run at the same time as other reloads of the same harddisk.
   int reloadAndAddToGallery(
       const qridy::BioMetricTriple& tripleA, ContainerThreadStruct& threadA,
       std::map<qridy::Algorithm, std::vector<qridy::StageMatchEngine_Base*>>& enginesA);

@@ -639,8 +639,10 @@ int TemplateMatcherMultipass_TemplateContainer::reloadAndAddToGallery(
     return aA.dataFileIndex != bA.dataFileIndex ? aA.dataFileIndex < bA.dataFileIndex
                                                 : aA.dataPosition < bA.dataPosition;
   });
-  const bool cachingL = !selectedOnlyL || enableCachingForSelectedCasesM;
-  fileL->enableCachingForDataFidFiles(cachingL);
+  // Scattered reads of selected records gain nothing from read-ahead. The switch belongs to the
+  // files, shared by every slot: reloads of every record (file order) leave it alone.
+  const bool switchOffL = selectedOnlyL && !enableCachingForSelectedCasesM;
+  if (switchOffL) fileL->enableCachingForDataFidFiles(false);
   int addedL = 0;
   std::vector<unsigned char> bufferL(fileL->getDataSize());
   try {
@@ -667,7 +669,7 @@ int TemplateMatcherMultipass_TemplateContainer::reloadAndAddToGallery(
     kxntc::error << "unknown exc at reload templates";
     kxntc::notify(kxntc::error);
   }
-  fileL->enableCachingForDataFidFiles(true);
+  if (switchOffL) fileL->enableCachingForDataFidFiles(true);
   // Stages of this harddisk count as loaded even when no record holds their triple.
   for (auto& [tripleL, reloadL] : threadA.reloadStages) {
     auto otherL = diskTriplesM.find(tripleL);

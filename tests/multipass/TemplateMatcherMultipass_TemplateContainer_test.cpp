@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <thread>
 
 #include <quarlen/BioRecordImp.h>
 #include <quarlen/IdRecordImp.h>
@@ -450,6 +452,58 @@ TEST_F(ContainerTest, RecoveryRebuildsMemoryAndDropsHalfEnrolledRecords) {
     EXPECT_EQ(containerL->numberOfTemplates(kHgmByte), 0u);
   }
   EXPECT_EQ(containerL->getGalleryTemplates(kL1Jim, 0, enginesM, false).galleryVec->size(), 4u);
+}
+
+TEST_F(ContainerTest, ProbeSlotsReloadAndReadTheirOwnStagesAtOnce) {
+  auto containerL = make(false);
+  constexpr std::uint64_t kRecords = 30;
+  for (std::uint64_t t = 1; t <= kRecords; ++t) add(*containerL, *faceRecord(t, t));
+  // Slot 0's gallery is loaded before and must not change while the others reload.
+  const GalleryEntryData slot0L = containerL->getGalleryTemplates(kSta, 0, enginesM, false);
+  std::vector<GalleryEntry> before0L = *slot0L.galleryVec;
+  const std::vector<GalleryEntry>* memoryL =
+      containerL->getGalleryTemplates(kHgmFloat, 0, enginesM, false).galleryVec;
+  std::atomic<int> problemsL{0};
+  std::atomic<bool> stopL{false};
+  auto checkAll = [&](const std::vector<GalleryEntry>& galleryA, Algorithm aA, unsigned sizeA) {
+    for (const GalleryEntry& e : galleryA) {
+      const auto wantL = block(aA, sizeA, static_cast<unsigned>(e.idRecordKey().transactionId));
+      if (std::memcmp(e.data, wantL->galleryDataPtr(), sizeA) != 0) ++problemsL;
+    }
+  };
+  std::vector<std::thread> threadsL;
+  for (unsigned slot = 1; slot <= 2; ++slot) {
+    threadsL.emplace_back([&, slot] {
+      Engines enginesL;
+      for (int round = 0; round < 4; ++round) {
+        const GalleryEntryData sL = containerL->getGalleryTemplates(kSta, slot, enginesL, false);
+        const GalleryEntryData jL = containerL->getGalleryTemplates(kL1Jim, slot, enginesL, false);
+        if (sL.galleryVec->size() != kRecords || jL.galleryVec->size() != kRecords) ++problemsL;
+        checkAll(*sL.galleryVec, AlgSta, 4096);
+        checkAll(*jL.galleryVec, AlgL1Jim, 100);
+        checkAll(*memoryL, AlgHgmFloat, 256);
+        containerL->clearPreloadedStages(slot);
+      }
+    });
+  }
+  threadsL.emplace_back([&] {
+    while (!stopL) {
+      const GalleryEntryData sL = containerL->getGalleryTemplates(kSta, 0, enginesM, true);
+      if (sL.galleryVec != slot0L.galleryVec || sL.galleryVec->size() != before0L.size())
+        ++problemsL;
+      checkAll(*sL.galleryVec, AlgSta, 4096);
+    }
+  });
+  threadsL[0].join();
+  threadsL[1].join();
+  stopL = true;
+  threadsL[2].join();
+  EXPECT_EQ(problemsL.load(), 0);
+  ASSERT_EQ(slot0L.galleryVec->size(), before0L.size());
+  for (std::size_t i = 0; i < before0L.size(); ++i) {
+    EXPECT_EQ((*slot0L.galleryVec)[i].data, before0L[i].data);
+    EXPECT_EQ((*slot0L.galleryVec)[i].metadata, before0L[i].metadata);
+  }
 }
 
 // --- fingerprints --------------------------------------------------------------------------------
