@@ -22,7 +22,7 @@ namespace qrbase {
 // gallery size rounded up to 16.
 //
 // Memory: arrays of maxMemoryChunkSize / slot size slots (section "TEMPLATE_MATCHING_MULTIPASS",
-// key "maxMemoryChunkSize"; 128 MiB when absent, at least one slot per array). Entry i always
+// key "maxMemoryChunkSize"; 16 MiB when absent, at least one slot per array). Entry i always
 // uses slot i: slot i lies in array i / capacity at offset (i % capacity) x slot size. Removal
 // keeps the entries dense by moving the last entry (its slot bytes, metadata and sample id) into
 // the hole, and releases the last array once the others hold every entry (one per call).

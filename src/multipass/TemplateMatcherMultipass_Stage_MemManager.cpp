@@ -24,7 +24,7 @@ namespace {
 constexpr const char* kAddFunction = "qrbase::TemplateMatcherMultipass_Stage_MemManager::add";
 constexpr const char* kMemarrayFunction =
     "qrbase::TemplateMatcherMultipass_Stage_MemManager::addToMemarray";
-constexpr std::uint32_t kDefaultChunkSize = 128u << 20;
+constexpr std::uint32_t kDefaultChunkSize = 16u << 20;
 constexpr std::uint32_t kStaSlotSize = 4096;
 // Larger gallery parts cannot be slots: their size would not round up to 16 in 32 bits.
 constexpr std::uint32_t kMaxSlotSize = 0x7FFFFFF0u;
