@@ -69,12 +69,13 @@ void TemplateMatcherMultipass_Stage_MemManager::init(const char*, const unsigned
 void TemplateMatcherMultipass_Stage_MemManager::add(const TemplateBlockImp* blockA,
                                                     const qridy::IdentityMetadata* metadataA,
                                                     KXuint128 sampleIdA) {
-  const std::string algorithmL = qridy::Types::algorithm2Text(algorithmM);
+  // The algorithm's text is made only for a message: add is on the enrolment path.
+  auto algorithmText = [this] { return qridy::Types::algorithm2Text(algorithmM); };
   try {
     if (blockA == nullptr || metadataA == nullptr) {
       if (blockA == nullptr) {
         kxntc::warning << "add input pointer is null > templateBlockPtrA"
-                       << " ( " << algorithmL << " )";
+                       << " ( " << algorithmText() << " )";
         kxntc::notify(kxntc::warning);
       }
       fail("add - invalid input parameter(s)");
@@ -90,7 +91,8 @@ void TemplateMatcherMultipass_Stage_MemManager::add(const TemplateBlockImp* bloc
       irisEngineM->untransformIrisCode(irisBufferM.data(), sizeL);
       dataL = irisBufferM.data();
     }
-    if (sizeL == 0 || dataL == nullptr) fail("template has no gallery data ( " + algorithmL + " )");
+    if (sizeL == 0 || dataL == nullptr)
+      fail("template has no gallery data ( " + algorithmText() + " )");
     if (sizeL > kMaxSlotSize) {
       fail("The data size of your template is too large. (exp, current) = (" +
            std::to_string(dataSizeM) + ", " + std::to_string(sizeL) + ")");
@@ -98,7 +100,7 @@ void TemplateMatcherMultipass_Stage_MemManager::add(const TemplateBlockImp* bloc
     const std::uint32_t slotL = dataSizeM != 0 ? dataSizeM : qrcommon::roundUp16(sizeL);
     if (symmetricKnownM && blockA->isSymmetric() != symmetricM) {
       std::ostringstream messageL;
-      messageL << "Symmetric flag inconsistent for " << algorithmL << ":\t\""
+      messageL << "Symmetric flag inconsistent for " << algorithmText() << ":\t\""
                << blockA->isSymmetric() << "\" (expected:" << symmetricM << ").";
       fail(messageL.str());
     }
@@ -131,7 +133,7 @@ void TemplateMatcherMultipass_Stage_MemManager::add(const TemplateBlockImp* bloc
   } catch (const kxxcp::Exception& exceptionA) {
     KXXCP_THROW(kAddFunction, "Catched kxxcp::Exception: ( " << exceptionA.getMessage() << " )");
   } catch (...) {
-    KXXCP_THROW(kAddFunction, "Catched unknown exception ( " << algorithmL << " )");
+    KXXCP_THROW(kAddFunction, "Catched unknown exception ( " << algorithmText() << " )");
   }
 }
 
