@@ -194,8 +194,10 @@ unsigned char* TemplateMatcherMultipass_Stage_MemManager::addToMemarray(const un
   }
   unsigned char* slotL =
       memoryArrayVecM[arrayL].data + static_cast<std::size_t>(indexA % capacityL) * dataSizeM;
-  std::memset(slotL, 0, dataSizeM);
-  std::memcpy(slotL, dataA, sizeA == 0 ? dataSizeM : sizeA);
+  // The slot is the data followed by zeros up to the slot size.
+  const unsigned int copiedL = sizeA == 0 ? dataSizeM : sizeA;
+  std::memcpy(slotL, dataA, copiedL);
+  std::memset(slotL + copiedL, 0, dataSizeM - copiedL);
   return slotL;
 }
 
@@ -244,6 +246,12 @@ void TemplateMatcherMultipass_Stage_MemManager::releaseArrays() {
 
 void TemplateMatcherMultipass_Stage_MemManager::clear() {
   releaseArrays();
+  galleryVecM.clear();
+  idVectorM.clear();
+  invalidateIndex();
+}
+
+void TemplateMatcherMultipass_Stage_MemManager::empty() {
   galleryVecM.clear();
   idVectorM.clear();
   invalidateIndex();
