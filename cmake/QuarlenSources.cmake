@@ -117,7 +117,12 @@ set(QUARLEN_SOURCES_generation
 )
 
 set(QUARLEN_SOURCES_multipass
+  src/multipass/FingerprintGallerySupport.cpp
   src/multipass/MultipassConfig.cpp
+  src/multipass/TemplateMatcherMultipass_Stage.cpp
+  src/multipass/TemplateMatcherMultipass_Stage_MemManager.cpp
+  src/multipass/TemplateMatcherMultipass_TemplateContainer.cpp
+  src/multipass/ThreadStruct.cpp
 )
 
 set(QUARLEN_SOURCES)

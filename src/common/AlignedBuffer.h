@@ -58,9 +58,20 @@ class AlignedBuffer {
   AlignedBuffer& operator=(const AlignedBuffer&) = delete;
   ~AlignedBuffer() { reset(); }
 
+  // Gives up ownership of the memory (for owners that keep raw blocks, such as the stage memory
+  // arrays); the caller releases it with AlignedBuffer::free. The buffer is empty afterwards.
+  unsigned char* release() noexcept {
+    sizeM = 0;
+    return std::exchange(dataM, nullptr);
+  }
+  // Releases memory given up by release(); null is ignored.
+  static void free(unsigned char* dataA) noexcept {
+    if (dataA != nullptr) ::operator delete (dataA, std::align_val_t{kAlignment});
+  }
+
   // Releases the memory; the buffer is empty afterwards.
   void reset() noexcept {
-    if (dataM != nullptr) ::operator delete (dataM, std::align_val_t{kAlignment});
+    free(dataM);
     dataM = nullptr;
     sizeM = 0;
   }
