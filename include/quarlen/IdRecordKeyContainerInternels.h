@@ -110,7 +110,6 @@ class QUARLEN_EXPORT IdRecordKeyContainerInternels {
   const std::vector<IdentityMetadata*>& byTransaction() const;
   void markChanged();
 
-<<<<<<< HEAD
   // The storage of one block: its entries, their record words (N + 1 per entry) and their
   // state words (one per parallel probe), in entry order. Walks over many entries find an
   // entry's words here instead of through the entry.
@@ -124,8 +123,6 @@ class QUARLEN_EXPORT IdRecordKeyContainerInternels {
   // The block of an entry (which must be one of this container's).
   const BlockView& blockOf(const IdentityMetadata* entryA) const;
 
-=======
->>>>>>> stages
   UniqueMetadataContainer* ownerM = nullptr;
   std::uint32_t sidMaxM = 0;
   bool keepSidM = true;
@@ -137,10 +134,7 @@ class QUARLEN_EXPORT IdRecordKeyContainerInternels {
   struct Block;
   struct SidIndex;
   std::vector<std::unique_ptr<Block>> blocksM;
-<<<<<<< HEAD
   std::vector<BlockView> blockViewsM;
-=======
->>>>>>> stages
   std::unique_ptr<SidIndex> sidIndexM;
   mutable std::mutex byTransactionMutexM;
   mutable std::vector<IdentityMetadata*> byTransactionM;
