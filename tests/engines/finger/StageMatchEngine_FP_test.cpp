@@ -2,6 +2,7 @@
 // decorated layouts small enough to compute by hand.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -417,6 +418,45 @@ TEST_F(FingerVectorEngineTest, HostileSizesScoreWithoutReadingBeyondTheData) {
   auto countL = impression(9, 1);
   countL[2] = 0xFF;
   EXPECT_EQ(verify(*enginesL[0], impression(9, 2), countL), 0.0f);
+}
+
+TEST_F(StageMatchEngineFingerTest, WritesFuzzSeedsOnRequest) {
+  const char* requestL = std::getenv("QUARLEN_WRITE_SEEDS");
+  if (requestL == nullptr || std::string(requestL) != "1") GTEST_SKIP() << "seeds not requested";
+  const std::string dataDirL = QUARLEN_TEST_DATA_DIR;  // <source>/tests/data
+  const std::string dirL =
+      dataDirL.substr(0, dataDirL.rfind("/tests/data")) + "/fuzz/seeds/fuzz_match_engines/";
+  // The finger engines' places in the fuzz target's engine list, after the face and iris ones.
+  const std::pair<Algorithm, unsigned char> codesL[] = {{AlgL2f, 17}, {AlgL2m, 18},    {AlgL1v, 19},
+                                                        {AlgL2v, 20}, {AlgL2f360, 21}, {AlgFva, 22},
+                                                        {AlgL2fi, 23}};
+  for (const auto& [codeL, indexL] : codesL) {
+    std::vector<unsigned char> probeL, galleryL;
+    switch (codeL) {
+      case AlgL2m:
+        probeL = impression(1, 1, qrfpt::kKindL2M);
+        galleryL = impression(1, 2, qrfpt::kKindL2M);
+        break;
+      case AlgL1v:
+      case AlgL2v:
+      case AlgFva:  // the fuzz target's layout: F1 = 80, F2 = 112, 160 bytes
+        probeL = quarlen_test::randomBytes(rngM, 160);
+        galleryL = quarlen_test::randomBytes(rngM, 160);
+        break;
+      default:
+        probeL = impression(1, 1);
+        galleryL = impression(1, 2);
+    }
+    std::string seedL(1, static_cast<char>(indexL));
+    seedL += static_cast<char>(probeL.size() & 0xFF);
+    seedL += static_cast<char>(probeL.size() >> 8);
+    seedL.append(probeL.begin(), probeL.end());
+    seedL.append(galleryL.begin(), galleryL.end());
+    std::ofstream fileL(dirL + Types::algorithm2Text(codeL) + ".bin",
+                        std::ios::binary | std::ios::trunc);
+    ASSERT_TRUE(fileL.good()) << dirL;
+    fileL.write(seedL.data(), static_cast<std::streamsize>(seedL.size()));
+  }
 }
 
 }  // namespace
