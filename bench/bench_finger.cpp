@@ -77,7 +77,8 @@ void configure(bool improvedFvaA) {
          "fingerLeftThumb,fingerLeftIndex,fingerLeftMiddle,fingerLeftRing\n"
       << "[MATCHING_DECORATOR_SIZE]\nl2v = 16\nl1v = 16\nl1b = 8\n";
   kxutl::QuarlenInformation::setConfigFile(pathL);
-  std::remove(pathL.c_str());  // read at once
+  (void)kxutl::QuarlenInformation::has("TEMPLATE_MATCHING_MULTIPASS", "");  // read now
+  std::remove(pathL.c_str());
 }
 
 std::unique_ptr<StageMatchEngine_Base> create(Algorithm algorithmA) {

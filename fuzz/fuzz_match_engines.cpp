@@ -43,6 +43,7 @@ void configure() {
                        << "l1v = fingerRightIndex,fingerRightMiddle\n"
                        << "[MATCHING_DECORATOR_SIZE]\nl1b = 32\nl1v = 16\n";
   kxutl::QuarlenInformation::setConfigFile(pathL);
+  (void)kxutl::QuarlenInformation::has("TEMPLATE_MATCHING_MULTIPASS", "");  // read now
   std::remove(pathL.c_str());
 }
 

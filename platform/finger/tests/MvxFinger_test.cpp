@@ -121,6 +121,9 @@ TEST_F(MvxFingerTest, IdentificationRunsScoreMatesAboveImpostors) {
 }
 
 TEST_F(MvxFingerTest, MatchParametersFallBackToTheConfiguredOnes) {
+  EXPECT_EQ(fingerM.matchSettings().rotationToleranceDegrees, 40);  // the defaults
+  EXPECT_EQ(fingerM.matchSettings().maxDisplacement, 0);
+  EXPECT_TRUE(fingerM.matchSettings().useAngleEstimation);
   std::istringstream textL("[FingerMatching]\nangleTolerance = 25\nmaxDisplacement = 80\n");
   kxutl::IniFile iniL;
   iniL.read(textL);
