@@ -81,7 +81,7 @@ void MinutiaeMatcher::setProbe(const FingerprintTemplate& probeA) {
   rotatedM.resize(2 * kBins * probeM.size());
   for (int b = 0; b < kBins; ++b) {
     const int rL = b * kRotationCell;
-    float* outL = &rotatedM[2 * b * probeM.size()];
+    float* outL = rotatedM.data() + 2 * b * probeM.size();
     for (const Point& p : probeM) {
       *outL++ = cosL[rL] * p.x - sinL[rL] * p.y;
       *outL++ = sinL[rL] * p.x + cosL[rL] * p.y;
@@ -202,7 +202,7 @@ MatchResult MinutiaeMatcher::match(const FingerprintTemplate& galleryA,
             std::abs(wrapAngle(cellL * kRotationCell - centreL)) > halfWidthL + kRotationCell) {
           continue;
         }
-        const float* rotatedL = &rotatedM[2 * (cellL * nL + c.probe)];
+        const float* rotatedL = rotatedM.data() + 2 * (cellL * nL + c.probe);
         const float dxL = g.x - rotatedL[0];
         const float dyL = g.y - rotatedL[1];
         if (!displacementCheckA(dxL, dyL)) continue;

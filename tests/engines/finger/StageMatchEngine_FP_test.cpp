@@ -340,7 +340,8 @@ TEST_F(FingerVectorEngineTest, FvaWeighsBothSections) {
   EXPECT_FLOAT_EQ(verify(*oldL, probeL, galleryL), 0.0f);
 
   useFingerConfig("l1vTol2vWeight = 1.7\nfvaImprovedMatching = true\n", kLayoutConfig);
-  const auto& clampedL = dynamic_cast<StageMatchEngine_FP_FVA&>(*create(AlgFva)).settings();
+  const auto clampedEngineL = create(AlgFva);
+  const auto& clampedL = dynamic_cast<StageMatchEngine_FP_FVA&>(*clampedEngineL).settings();
   EXPECT_EQ(clampedL.w1, 1.0f);
   EXPECT_EQ(clampedL.w2, 0.0f);
 }
