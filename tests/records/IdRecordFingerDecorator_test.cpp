@@ -135,20 +135,22 @@ TEST_F(IdRecordFingerDecoratorTest, LowClassifierConfidenceClearsVectorSlotsButN
   addBlock(recordL, InstanceFingerRightIndex, AlgL1v, 16, 1);
   addBlock(recordL, InstanceFingerRightMiddle, AlgL1v, 16, 2);
   addBlock(recordL, InstanceFingerRightThumb, AlgL1v, 16, 3);
-  addClassifier(recordL, InstanceFingerRightIndex, 0.2f);    // below: cleared
-  addClassifier(recordL, InstanceFingerRightMiddle, -1.0f);  // negative: kept
-  addClassifier(recordL, InstanceFingerRightThumb, 0.0f);    // a thumb: kept
+  addClassifier(recordL, InstanceFingerRightIndex, 0.2f);   // below: cleared
+  addClassifier(recordL, InstanceFingerRightMiddle, 0.0f);  // zero is a confidence: cleared
+  addClassifier(recordL, InstanceFingerRightThumb, 0.0f);   // a thumb: kept
   const Assembled l1vL = assemble(recordL, AlgL1v);
-  EXPECT_EQ(l1vL.mask, 0x0006);
+  EXPECT_EQ(l1vL.mask, 0x0004);
   EXPECT_EQ(l1vL.blob[0], 0);
   EXPECT_EQ(l1vL.blob[15], 0);
-  EXPECT_EQ(l1vL.blob[16], 2);
+  EXPECT_EQ(l1vL.blob[16], 0);
   EXPECT_EQ(l1vL.blob[32], 3);
-  // At exactly the threshold the slot stays.
-  IdRecordImp atL;
-  addBlock(atL, InstanceFingerRightIndex, AlgL1v, 16, 1);
-  addClassifier(atL, InstanceFingerRightIndex, 0.5f);
-  EXPECT_EQ(assemble(atL, AlgL1v).mask, 0x0001);
+  // A negative value, or exactly the threshold, keeps the slot.
+  for (float valueL : {-1.0f, 0.5f}) {
+    IdRecordImp keptL;
+    addBlock(keptL, InstanceFingerRightIndex, AlgL1v, 16, 1);
+    addClassifier(keptL, InstanceFingerRightIndex, valueL);
+    EXPECT_EQ(assemble(keptL, AlgL1v).mask, 0x0001) << valueL;
+  }
 
   useSections(kDefinitions);  // the rule off
   EXPECT_EQ(assemble(recordL, AlgL1v).mask, 0x0007);

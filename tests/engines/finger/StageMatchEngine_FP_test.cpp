@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include <qrlcore/Notification.h>
 #include <qrlfinger/L2FMatcher.h>
 #include <qrlfinger/SyntheticFinger.h>
 #include <quarlen/IdRecordFingerDecorator.h>
@@ -180,6 +181,26 @@ TEST_F(StageMatchEngineFingerTest, L2f360RescalesTheMappedValue) {
   EXPECT_EQ(create(AlgL2f360)->getParameter(2), 6u);
 }
 
+TEST_F(StageMatchEngineFingerTest, MappingErrorsAreReportedAndLeaveTheScoreUnmapped) {
+  // A curve so steep that every raw score maps beyond the float range.
+  const std::string steepL = writeFile("steep.txt", "0 0 1e300\n1 1e300 1e300\n");
+  useConfig("L2F_logFarScoreMappingFile = " + steepL + "\n");
+  auto engineL = create(AlgL2f);
+  std::vector<std::string> errorsL;
+  const kxntc::Sink previousL = kxntc::setSink([&](kxntc::Level levelA, const std::string& textA) {
+    if (levelA == kxntc::Level::error) errorsL.push_back(textA);
+  });
+  const auto probeL = impression(3, 1), galleryL = impression(3, 2);
+  L2F_7::CL2FMatcher matcherL;
+  float rawL = 0.0f;
+  matcherL.MatchTemplates(probeL.data(), probeL.size(), galleryL.data(), galleryL.size(), 2, &rawL,
+                          -1, 2550, nullptr, nullptr);
+  const float scoreL = verify(*engineL, probeL, galleryL);
+  kxntc::setSink(previousL);
+  EXPECT_EQ(scoreL, rawL / 100.0f);
+  EXPECT_EQ(errorsL, std::vector<std::string>{"l2f score mapping error: 19"});
+}
+
 TEST_F(StageMatchEngineFingerTest, L2f360SearchesEveryRotation) {
   useFingerConfig("");
   qrfpt::FingerprintTemplate uprightL = generatorM.master(4);
@@ -333,6 +354,11 @@ TEST_F(FingerVectorEngineTest, FvaWeighsBothSections) {
   EXPECT_FLOAT_EQ(verify(*improvedL, probeL, galleryL),
                   0.75f * (-1.0f / 16) + 0.25f * (17.0f / 16));
   EXPECT_FLOAT_EQ(verify(*oldL, probeL, galleryL), 0.75f * (-1.0f / 16) + 0.25f * (52.0f / 16));
+  // Gallery bytes beyond the probe's are not compared.
+  auto longerL = galleryL;
+  longerL.resize(192, 0x11);
+  EXPECT_EQ(verify(*improvedL, probeL, longerL), verify(*improvedL, probeL, galleryL));
+  EXPECT_EQ(verify(*oldL, probeL, longerL), verify(*oldL, probeL, galleryL));
   // Without a common finger a section scores 0; a negative l1v quotient is 0 too.
   putMask(galleryL, 112, 0x0004);
   galleryL[80] = 0x09;  // 7 * -7
