@@ -55,7 +55,9 @@ inline std::uint32_t sectionBlocks(std::uint32_t sizeA, std::uint32_t offsetA,
 }
 
 // The offsets of the vector sections in decorated blocks as the engines read them: F1 = 2 plus
-// the l1b part, rounded up to 16; F2 = F1 plus the l1v part.
+// the l1b part, rounded up to 16; F2 = F1 plus the l1v part. The decorator writes the l1v blob
+// first and the l1b blob after it; the two agree when both parts have the same size. The
+// engines keep the reading they always had.
 inline std::uint32_t l1vFeatureOffset() {
   return (2 + IdRecordFingerDecorator::blobSize(AlgL1b) + 15) & ~15u;
 }
