@@ -1,19 +1,9 @@
 #include "engines/finger/StageMatchEngine_FP_FVA.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace qridy {
-
-StageMatchEngine_FP_FVA::~StageMatchEngine_FP_FVA() {
-  freeExpansions();
-}
-
-void StageMatchEngine_FP_FVA::freeExpansions() {
-  freeAligned(reinterpret_cast<unsigned char*>(expanded1M));
-  freeAligned(reinterpret_cast<unsigned char*>(expanded2M));
-  expanded1M = expanded2M = nullptr;
-  section1BytesM = section2BytesM = 0;
-}
 
 void StageMatchEngine_FP_FVA::setProbeForIdentification(const unsigned char* dataA,
                                                         unsigned int sizeA) {
@@ -25,36 +15,37 @@ void StageMatchEngine_FP_FVA::setProbeForIdentification(const unsigned char* dat
   };
   const std::uint32_t bytes1L = sectionBytes(settingsM.l1vOffset, settingsM.l1vLength());
   const std::uint32_t bytes2L = sectionBytes(settingsM.l2vOffset(), sizeL);
-  std::uint64_t rounded1L = 0, rounded2L = 0;
-  auto* expanded1L =
-      reinterpret_cast<std::int16_t*>(allocateAligned(std::uint64_t{4} * bytes1L, rounded1L));
-  auto* expanded2L =
-      reinterpret_cast<std::int16_t*>(allocateAligned(std::uint64_t{4} * bytes2L, rounded2L));
-  if ((expanded1L == nullptr && bytes1L > 0) || (expanded2L == nullptr && bytes2L > 0)) {
-    freeAligned(reinterpret_cast<unsigned char*>(expanded1L));
-    freeAligned(reinterpret_cast<unsigned char*>(expanded2L));
-    throwAllocationFailure("qridy::StageMatchEngine_FP_FVA::setProbeForIdentification",
-                           "Could not allocate aligned memory for probe ",
-                           expanded1L == nullptr ? rounded1L : rounded2L);
-  }
-  freeExpansions();
+  // Both expansions are had before the previous probe is given up.
+  auto expansion = [this](std::uint32_t bytesA) {
+    return bytesA == 0
+               ? AlignedBuffer()
+               : allocateOrThrow(std::uint64_t{4} * bytesA,
+                                 "qridy::StageMatchEngine_FP_FVA::setProbeForIdentification",
+                                 "Could not allocate aligned memory for probe ");
+  };
+  AlignedBuffer expanded1L = expansion(bytes1L);
+  AlignedBuffer expanded2L = expansion(bytes2L);
   probeMask1M = engines::maskAt(dataA, sizeL, 0);
   probeMask2M = engines::maskAt(dataA, sizeL, settingsM.l2vMaskOffset);
   // Whole packed blocks expand; a trailing partial block is never compared.
   if (bytes1L >= 16) {
-    kernelsM.get().nibbleExpand(dataA + settingsM.l1vOffset, bytes1L / 16, expanded1L);
+    kernelsM.get().nibbleExpand(dataA + settingsM.l1vOffset, bytes1L / 16,
+                                expanded1L.as<std::int16_t>());
   }
   if (bytes2L >= 16) {
-    kernelsM.get().nibbleExpand(dataA + settingsM.l2vOffset(), bytes2L / 16, expanded2L);
+    kernelsM.get().nibbleExpand(dataA + settingsM.l2vOffset(), bytes2L / 16,
+                                expanded2L.as<std::int16_t>());
   }
-  expanded1M = expanded1L;
-  expanded2M = expanded2L;
+  expanded1M = std::move(expanded1L);
+  expanded2M = std::move(expanded2L);
   section1BytesM = bytes1L;
   section2BytesM = bytes2L;
 }
 
 void StageMatchEngine_FP_FVA::releaseProbe() {
-  freeExpansions();
+  expanded1M.reset();
+  expanded2M.reset();
+  section1BytesM = section2BytesM = 0;
   probeMask1M = probeMask2M = 0;
   StageMatchEngine_Base::releaseProbe();
 }
@@ -65,21 +56,22 @@ float StageMatchEngine_FP_FVA::matchGallery(const unsigned char* galleryDataA,
   float s1L = 0.0f;
   const int c1L =
       engines::commonUnits(probeMask1M, engines::maskAt(galleryDataA, gallerySizeA, 0), 0xFFFF);
-  if (c1L != 0 && expanded1M != nullptr) {
+  if (c1L != 0 && !expanded1M.empty()) {
     const std::uint32_t blocksL =
         engines::sectionBlocks(gallerySizeA, settingsM.l1vOffset, section1BytesM);
     const std::int32_t qL =
-        kL.expandedDot(expanded1M, galleryDataA + settingsM.l1vOffset, blocksL) / c1L;
+        kL.expandedDot(expanded1M.as<std::int16_t>(), galleryDataA + settingsM.l1vOffset, blocksL) /
+        c1L;
     s1L = qL >= 0 ? static_cast<float>(qL) * 0.0625f : 0.0f;
   }
   float s2L = 0.0f;
   const int c2L = engines::commonUnits(
       probeMask2M, engines::maskAt(galleryDataA, gallerySizeA, settingsM.l2vMaskOffset), 0xFFFF);
-  if (c2L != 0 && expanded2M != nullptr) {
+  if (c2L != 0 && !expanded2M.empty()) {
     const std::uint32_t blocksL =
         engines::sectionBlocks(gallerySizeA, settingsM.l2vOffset(), section2BytesM);
-    const std::int32_t dL =
-        kL.expandedDot(expanded2M, galleryDataA + settingsM.l2vOffset(), blocksL);
+    const std::int32_t dL = kL.expandedDot(expanded2M.as<std::int16_t>(),
+                                           galleryDataA + settingsM.l2vOffset(), blocksL);
     s2L = static_cast<float>(dL) / static_cast<float>(c2L) * 0.0625f;
   }
   return settingsM.w2 * s2L + settingsM.w1 * s1L;

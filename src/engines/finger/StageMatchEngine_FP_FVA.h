@@ -4,6 +4,7 @@
 
 #include <quarlen/StageMatchEngine_Base.h>
 
+#include "common/AlignedBuffer.h"
 #include "engines/finger/FingerEngineSupport.h"
 
 namespace qridy {
@@ -17,9 +18,6 @@ namespace qridy {
 // that each comparison unpacks the gallery alone.
 class StageMatchEngine_FP_FVA : public StageMatchEngine_Base {
  public:
-  StageMatchEngine_FP_FVA() = default;
-  ~StageMatchEngine_FP_FVA() override;
-
   // Throws kxxcp::Exception (function "qridy::StageMatchEngine_FP_FVA::setProbeForIdentification")
   // with the allocation failure lines when an expansion cannot be had.
   void setProbeForIdentification(const unsigned char* dataA, unsigned int sizeA) override;
@@ -30,13 +28,10 @@ class StageMatchEngine_FP_FVA : public StageMatchEngine_Base {
   const engines::FvaSettings& settings() const { return settingsM; }
 
  private:
-  void freeExpansions();
-
   engines::KernelChoice kernelsM;
   engines::FvaSettings settingsM;
   std::uint16_t probeMask1M = 0, probeMask2M = 0;
-  std::int16_t* expanded1M = nullptr;
-  std::int16_t* expanded2M = nullptr;
+  AlignedBuffer expanded1M, expanded2M;
   std::uint32_t section1BytesM = 0, section2BytesM = 0;  // packed lengths
 };
 
