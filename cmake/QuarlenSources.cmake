@@ -1,7 +1,8 @@
 # The library's sources, listed per subsystem folder (one .cpp per class). The folders follow the
 # layers of the library; the 'layering' test checks that no folder includes from a layer above it.
 set(QUARLEN_SOURCE_FOLDERS
-  common frame records gallery scoring results metadata engines_kernels engines engines_face engines_iris generation multipass)
+  common frame records gallery scoring results metadata engines_kernels engines engines_face
+  engines_iris engines_finger generation multipass)
 
 set(QUARLEN_SOURCES_frame
   src/frame/DllMain.cpp
@@ -12,6 +13,7 @@ set(QUARLEN_SOURCES_frame
 
 set(QUARLEN_SOURCES_records
   src/records/BioRecordImp.cpp
+  src/records/IdRecordFingerDecorator.cpp
   src/records/IdRecordImp.cpp
   src/records/TemplateBlockImp.cpp
   src/records/TemplateBlockIrisDecorator.cpp
@@ -100,6 +102,18 @@ set(QUARLEN_SOURCES_engines_iris
   src/engines/iris/StageMatchEngine_Iris_Base.cpp
   src/engines/iris/StageMatchEngine_Iris_Daugman.cpp
   src/engines/iris/StageMatchEngine_Iris_Daugman_2010.cpp
+)
+
+set(QUARLEN_SOURCES_engines_finger
+  src/engines/finger/FingerEngineSupport.cpp
+  src/engines/finger/StageMatchEngine_FP_FVA.cpp
+  src/engines/finger/StageMatchEngine_FP_FVA_old.cpp
+  src/engines/finger/StageMatchEngine_FP_L1V.cpp
+  src/engines/finger/StageMatchEngine_FP_L2F.cpp
+  src/engines/finger/StageMatchEngine_FP_L2F360.cpp
+  src/engines/finger/StageMatchEngine_FP_L2Fi.cpp
+  src/engines/finger/StageMatchEngine_FP_L2M.cpp
+  src/engines/finger/StageMatchEngine_FP_L2V.cpp
 )
 
 set(QUARLEN_SOURCES_generation

@@ -43,6 +43,9 @@ enum ScoreCurveError : int {
 // handleA, 15 cannot open, 16 the file is not a well-formed mapping (see above), 17 exception
 // on opening. An empty file gives the empty curve (code 0).
 QUARLEN_EXPORT int createNormalizerFromFile(ScoreNormalizer** handleA, const char* pathA);
+// The same mapping read from the zero-terminated text of a mapping file. Codes: 10 null text,
+// 11 null handleA, 16 not a well-formed mapping.
+QUARLEN_EXPORT int createNormalizerFromText(ScoreNormalizer** handleA, const char* textA);
 // *outA = forward mapping of scoreA (times the scale, negative results clamped to 0).
 // 12 null handle, 19 scoreA (or its mapping) not finite, 11 null outA.
 QUARLEN_EXPORT int normalizeScore(const ScoreNormalizer* handleA, float scoreA, float* outA);

@@ -20,6 +20,14 @@
 #include "engines/face/StageMatchEngine_Face_LFA.h"
 #include "engines/face/StageMatchEngine_Face_STA.h"
 #include "engines/face/StageMatchEngine_Face_VFA.h"
+#include "engines/finger/StageMatchEngine_FP_FVA.h"
+#include "engines/finger/StageMatchEngine_FP_FVA_old.h"
+#include "engines/finger/StageMatchEngine_FP_L1V.h"
+#include "engines/finger/StageMatchEngine_FP_L2F.h"
+#include "engines/finger/StageMatchEngine_FP_L2F360.h"
+#include "engines/finger/StageMatchEngine_FP_L2Fi.h"
+#include "engines/finger/StageMatchEngine_FP_L2M.h"
+#include "engines/finger/StageMatchEngine_FP_L2V.h"
 #include "engines/iris/StageMatchEngine_Iris_Daugman.h"
 #include "engines/iris/StageMatchEngine_Iris_Daugman_2010.h"
 
@@ -71,19 +79,21 @@ StageMatchEngine_Base* makeEngine(Algorithm algorithmA) {
     case AlgHgmPyrBitSmwSb:
       return make<StageMatchEngine_Face_HgmPyrBit_SmwSb>();
 
-    // The finger engines (StageMatchEngine_FP_L2F, _L2M, _L1V, _L2V, _L2F360, _L2Fi, and for
-    // "fva" _FVA or _FVA_old by the switch "fvaImprovedMatching") are not built yet: until
-    // they are, these codes fail like an unknown algorithm.
     case AlgL2f:
+      return make<StageMatchEngine_FP_L2F>();
     case AlgL2m:
+      return make<StageMatchEngine_FP_L2M>();
     case AlgL1v:
+      return make<StageMatchEngine_FP_L1V>();
     case AlgL2v:
+      return make<StageMatchEngine_FP_L2V>();
     case AlgL2f360:
+      return make<StageMatchEngine_FP_L2F360>();
     case AlgL2fi:
-      return nullptr;
+      return make<StageMatchEngine_FP_L2Fi>();
     case AlgFva:
-      return configSwitch("fvaImprovedMatching") ? nullptr /* StageMatchEngine_FP_FVA */
-                                                 : nullptr /* StageMatchEngine_FP_FVA_old */;
+      if (configSwitch("fvaImprovedMatching")) return make<StageMatchEngine_FP_FVA>();
+      return make<StageMatchEngine_FP_FVA_old>();
 
     case AlgMvxIris2PiSdk:
       return make<StageMatchEngine_Iris_Daugman>();

@@ -5,6 +5,9 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
 
 #include "scoring/ScoreCurveLibrary.h"
 
@@ -31,6 +34,28 @@ int destroyHandle(Handle* handleA) {
 
 }  // namespace
 
+namespace {
+
+// A spline mapping read from a stream, as both creation functions build it.
+int readNormalizer(ScoreNormalizer** handleA, std::istream& inA) {
+  std::unique_ptr<ScoreNormalizer> handleL;
+  try {
+    handleL = std::make_unique<ScoreNormalizer>(ScoreNormalizer::KindSpline, true);
+  } catch (...) {
+    return ScoreCurveCannotCreate;
+  }
+  try {
+    const int codeL = handleL->readSpline(inA);
+    if (codeL != ScoreCurveOk) return codeL;
+  } catch (...) {
+    return ScoreCurveCannotRead;
+  }
+  *handleA = handleL.release();
+  return ScoreCurveOk;
+}
+
+}  // namespace
+
 int createNormalizerFromFile(ScoreNormalizer** handleA, const char* pathA) {
   if (pathA == nullptr) return ScoreCurveInputNull;
   if (handleA == nullptr) return ScoreCurveOutputNull;
@@ -41,20 +66,14 @@ int createNormalizerFromFile(ScoreNormalizer** handleA, const char* pathA) {
     return ScoreCurveOpenException;
   }
   if (!inL.is_open()) return ScoreCurveCannotOpen;
-  std::unique_ptr<ScoreNormalizer> handleL;
-  try {
-    handleL = std::make_unique<ScoreNormalizer>(ScoreNormalizer::KindSpline, true);
-  } catch (...) {
-    return ScoreCurveCannotCreate;
-  }
-  try {
-    const int codeL = handleL->readSpline(inL);
-    if (codeL != ScoreCurveOk) return codeL;
-  } catch (...) {
-    return ScoreCurveCannotRead;
-  }
-  *handleA = handleL.release();
-  return ScoreCurveOk;
+  return readNormalizer(handleA, inL);
+}
+
+int createNormalizerFromText(ScoreNormalizer** handleA, const char* textA) {
+  if (textA == nullptr) return ScoreCurveInputNull;
+  if (handleA == nullptr) return ScoreCurveOutputNull;
+  std::istringstream inL{std::string(textA)};
+  return readNormalizer(handleA, inL);
 }
 
 namespace {

@@ -1,0 +1,129 @@
+#pragma once
+
+// The minutiae matcher behind every comparison of the finger library and the L2F matcher.
+//
+// 1. Voting. Every probe minutia p and gallery minutia g whose directions differ by an angle
+//    d inside the searched rotation range vote for the rigid motions that carry p onto g: for
+//    the two rotation cells (kRotationCell angle units wide) whose central rotations r enclose
+//    d, rotation r about the probe's centre followed by the translation g - R(r) p, counted in
+//    cells of kTranslationCell pixels.
+// 2. Alignment. The motions of the kCandidates fullest cells pair minutiae greedily with loose
+//    tolerances; the best of them is refined by a least-squares rigid fit over its pairs.
+// 3. Pairing. Under the refined motion each probe minutia (best quality first) takes the nearest
+//    unpaired gallery minutia within kPairDistance pixels and kPairAngle angle units.
+// The similarity of k paired minutiae out of n probe and m gallery minutiae is k^2 / (n m):
+// it grows with k and punishes minutiae that find no partner on either side.
+//
+// The rotation range is centred on 0, or, with angle estimation and both orientation
+// confidences at least the confidence threshold, on the difference of the templates' finger
+// orientations; its half-width is the rotation tolerance (a full turn when it is 180 degrees or
+// more). A displacement limit, when set, refuses motions that move the probe's centre further.
+//
+// A matcher holds one prepared probe (with its minutiae turned by every cell's rotation) and
+// scratch space (the gallery sorted by direction and bucketed in a grid): not thread-safe; no
+// allocation per comparison once its scratch has grown to the templates' sizes.
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include <qrlfinger/FingerExport.h>
+#include <qrlfinger/MinutiaeTemplate.h>
+
+namespace qrfpt {
+
+struct MatchSettings {
+  int rotationToleranceDegrees = 40;  // half-width of the searched rotations; >= 180: all
+  bool useAngleEstimation = false;
+  int confidenceThreshold = 50;  // orientation confidence both templates need for the estimate
+  int maxDisplacement = 0;       // pixels; 0: unlimited
+};
+
+struct QRLFINGER_EXPORT MatchResult {
+  int paired = 0;
+  int probeCount = 0;
+  int galleryCount = 0;
+  int rotation = 0;  // angle units of the motion found
+  float dx = 0.0f, dy = 0.0f;
+  // k^2 / (n m), 0 when either side has no minutiae.
+  float similarity() const;
+};
+
+class QRLFINGER_EXPORT MinutiaeMatcher {
+ public:
+  static constexpr int kRotationCell = 4;      // angle units
+  static constexpr int kCandidates = 2;        // fullest cells tried
+  static constexpr int kTranslationCell = 16;  // pixels
+  static constexpr int kLooseDistance = 24;    // pixels
+  static constexpr int kLooseAngle = 24;       // angle units
+  static constexpr int kPairDistance = 14;     // pixels
+  static constexpr int kPairAngle = 16;        // angle units
+
+  MinutiaeMatcher();
+
+  void setProbe(const FingerprintTemplate& probeA);
+  bool hasProbe() const { return hasProbeM; }
+  MatchResult match(const FingerprintTemplate& galleryA, const MatchSettings& settingsA);
+
+ private:
+  struct Point {
+    float x, y;
+    int angle;
+    int quality;
+  };
+  struct Motion {
+    int rotation;  // angle units
+    float cosR, sinR, dx, dy;
+  };
+  void prepareGallery(const FingerprintTemplate& galleryA);
+  int gridColumn(float xA) const {
+    const float cL = (xA - gridX0M) / kGridCell;
+    return cL < 0.0f ? 0 : std::min(gridWM - 1, static_cast<int>(cL));
+  }
+  int gridRow(float yA) const {
+    const float cL = (yA - gridY0M) / kGridCell;
+    return cL < 0.0f ? 0 : std::min(gridHM - 1, static_cast<int>(cL));
+  }
+  int gridCell(float xA, float yA) const { return gridRow(yA) * gridWM + gridColumn(xA); }
+  int pair(const Motion& motionA, int distanceA, int angleA,
+           std::vector<std::pair<int, int>>* pairsA);
+  Motion fit(const std::vector<std::pair<int, int>>& pairsA, const Motion& startA) const;
+
+  static constexpr int kBins = kAngleUnits / kRotationCell;
+  static constexpr int kGridCell = 32;  // pixels
+  static constexpr int kMaxGrid = 64;   // cells a side
+
+  bool hasProbeM = false;
+  std::int8_t probeOrientationM = 0;
+  std::uint8_t probeConfidenceM = 0;
+  float centreXM = 0.0f, centreYM = 0.0f;
+  std::vector<Point> probeM;    // centred, best quality first
+  std::vector<float> rotatedM;  // per rotation cell: x, y of each probe minutia turned
+  // Scratch.
+  std::vector<Point> galleryM;  // sorted by direction
+  std::array<std::uint16_t, kAngleUnits + 1> angleStartM{};
+  float gridX0M = 0.0f, gridY0M = 0.0f;
+  int gridWM = 1, gridHM = 1;
+  std::vector<std::uint32_t> gridStartM, gridNextM;
+  std::vector<std::uint16_t> gridItemsM;
+  struct Candidate {
+    std::uint16_t probe, gallery;
+  };
+  struct Cell {
+    std::uint32_t key, stamp, count;
+    float sumX, sumY;  // translations summed over the cell's votes
+  };
+  std::vector<Candidate> candidatesM;
+  std::vector<Cell> cellsM;
+  std::uint32_t stampM = 0;
+  std::vector<std::uint32_t> touchedM;  // cells voted for
+  std::vector<std::uint8_t> usedM;
+  std::vector<std::pair<int, int>> pairsM, candidatePairsM;
+};
+
+// Angle table: cos and sin of k angle units.
+QRLFINGER_EXPORT const std::array<float, kAngleUnits>& cosTable();
+QRLFINGER_EXPORT const std::array<float, kAngleUnits>& sinTable();
+
+}  // namespace qrfpt
