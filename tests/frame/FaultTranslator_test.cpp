@@ -39,6 +39,10 @@ volatile int gRecursionLimit = INT_MAX;
 __attribute__((noinline)) int recurse(int depthA) {
   volatile char padL[512];
   padL[0] = static_cast<char>(depthA);
+  // The compiler takes accesses to a function's own frame for safe and could treat the whole
+  // recursion as unable to throw; a volatile asm statement may throw under
+  // -fnon-call-exceptions.
+  asm volatile("" : : "r"(padL) : "memory");
   if (depthA >= gRecursionLimit) return 0;
   return recurse(depthA + 1) + padL[0];
 }
