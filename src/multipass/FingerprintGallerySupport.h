@@ -2,9 +2,10 @@
 
 // What the gallery needs from the finger engine library: the fixed gallery size of the l2f and
 // l2m templates (the slot size of their stages) and the trimming of l2f templates to a number of
-// minutiae before enrolment. The finger library provides an implementation and installs it with
-// setFingerprintGallerySupport; until one is installed, l2f and l2m stages take their slot size
-// from their first template like every other algorithm, and trimming fails.
+// minutiae before enrolment. By default the finger library (qrfpt::MvxFinger) trims, and l2f and
+// l2m stages take their slot size from their first template like every other algorithm (its
+// templates have no fixed size); another implementation can be installed with
+// setFingerprintGallerySupport.
 
 #include <quarlen/IdRecordImp.h>
 #include <quarlen/Types.h>
@@ -21,8 +22,8 @@ class FingerprintGallerySupport {
   virtual void trimL2fTemplates(qridy::IdRecordImp& recordA, int maxMinutiaeA) = 0;
 };
 
-// The installed implementation (not owned), or null. Install before stages and containers are
-// created; not synchronised.
+// The installed implementation (not owned), or the finger library's when none is installed (or
+// null was installed). Install before stages and containers are created; not synchronised.
 FingerprintGallerySupport* fingerprintGallerySupport();
 void setFingerprintGallerySupport(FingerprintGallerySupport* supportA);
 

@@ -566,7 +566,7 @@ TEST_F(FingerContainerTest,
   const std::vector<Instance> sixL{InstanceFingerRightThumb,  InstanceFingerRightIndex,
                                    InstanceFingerRightMiddle, InstanceFingerLeftThumb,
                                    InstanceFingerLeftIndex,   InstanceFingerLeftRing};
-  // Without the finger library the l2f templates cannot be trimmed.
+  // The finger library refuses to trim l2f bytes that are no minutiae template.
   EXPECT_KXXCP_MESSAGE(add(*containerL, *fingers(1, sixL)),
                        "TemplateMatcherMultipass::addIdRecord: \nkxxcp caught: Failed to trim L2F "
                        "templates in IdRecord");
