@@ -51,9 +51,8 @@ TemplateMatcherMultipass_Stage_MemManager::TemplateMatcherMultipass_Stage_MemMan
     dataSizeM = kStaSlotSize;
   } else if (algorithmA == qridy::AlgL2f || algorithmA == qridy::AlgL2m) {
     if (const FingerprintGallerySupport* supportL = fingerprintGallerySupport()) {
-      dataSizeM =
-          static_cast<std::uint32_t>(qridy::AlignedBuffer::paddedSize(
-              std::min(supportL->galleryTemplateSize(algorithmA), kMaxSlotSize)));
+      dataSizeM = static_cast<std::uint32_t>(qridy::AlignedBuffer::paddedSize(
+          std::min(supportL->galleryTemplateSize(algorithmA), kMaxSlotSize)));
     }
   } else if (algorithmA == qridy::AlgMvxIris2PiSdk) {
     irisEngineM = std::make_unique<kxegm::IrisMatchEngine>();
@@ -98,7 +97,9 @@ void TemplateMatcherMultipass_Stage_MemManager::add(const TemplateBlockImp* bloc
       fail("The data size of your template is too large. (exp, current) = (" +
            std::to_string(dataSizeM) + ", " + std::to_string(sizeL) + ")");
     }
-    const std::uint32_t slotL = dataSizeM != 0 ? dataSizeM : static_cast<std::uint32_t>(qridy::AlignedBuffer::paddedSize(sizeL));
+    const std::uint32_t slotL =
+        dataSizeM != 0 ? dataSizeM
+                       : static_cast<std::uint32_t>(qridy::AlignedBuffer::paddedSize(sizeL));
     if (symmetricKnownM && blockA->isSymmetric() != symmetricM) {
       std::ostringstream messageL;
       messageL << "Symmetric flag inconsistent for " << algorithmText() << ":\t\""
