@@ -114,7 +114,10 @@ set(QUARLEN_SOURCES_generation
 set(QUARLEN_SOURCES_multipass
   src/multipass/FingerprintGallerySupport.cpp
   src/multipass/MultipassConfig.cpp
+  src/multipass/PipelineFactory.cpp
+  src/multipass/StageWorkers.cpp
   src/multipass/TemplateMatcherMultipass_Stage.cpp
+  src/multipass/TemplateMatcherMultipass_Stage_Common.cpp
   src/multipass/TemplateMatcherMultipass_Stage_MemManager.cpp
   src/multipass/TemplateMatcherMultipass_TemplateContainer.cpp
   src/multipass/ThreadStruct.cpp
