@@ -7,9 +7,11 @@
 #include <unordered_set>
 
 #include <qrlcore/COrvixThreadPool.h>
+#include <qrlcore/Exception.h>
 #include <quarlen/IdentityMetadata.h>
 #include <quarlen/IdentityResult.h>
 #include <quarlen/StageMatchEngine_Base.h>
+#include <quarlen/UniqueMetadataContainer.h>
 
 #include "common/ThresholdSearch.h"
 
@@ -64,6 +66,25 @@ class RunningThreshold {
 };
 
 }  // namespace
+
+PassSettings passSettings(const TemplateMatcherMultipass_Stage_Common& stageA,
+                          const MatchConfigData& configA, unsigned int probeSlotA,
+                          std::uint32_t dataSizeA, const char* functionA) {
+  if (configA.uniqueMetadataContainer == nullptr || configA.matchmode == nullptr) {
+    KXXCP_THROW(functionA, "MatchConfigData without metadata container or stage.");
+  }
+  const qridy::UniqueMetadataContainer& umcL = *configA.uniqueMetadataContainer;
+  PassSettings settingsL;
+  settingsL.scoreIndex = umcL.getIndexOfScore(qridy::IdentityResult::calculateHashKey(
+      stageA.modality(), stageA.instance(), stageA.algorithm()));
+  settingsL.instanceAlgorithmIndex =
+      umcL.getIndexOfInstanceAlgorithm(stageA.instance(), stageA.algorithm());
+  settingsL.probeSlot = probeSlotA;
+  settingsL.resultLengthMax = configA.matchmode->resultLengthMax;
+  settingsL.maxAlgorithmMatchCount = stageA.maxAlgorithmMatchCount();
+  settingsL.dataSize = dataSizeA;
+  return settingsL;
+}
 
 void WorkerData::reset() {
   results.clear();

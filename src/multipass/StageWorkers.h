@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <quarlen/TemplateMatcherMultipass_Stage.h>
+#include <quarlen/TemplateMatcherMultipass_Stage_Common.h>
 
 namespace qridy {
 class StageMatchEngine_Base;
@@ -28,6 +29,12 @@ struct PassSettings {
   unsigned int maxAlgorithmMatchCount = 0;
   std::uint32_t dataSize = 0;  // the slot size the engines read
 };
+
+// The settings of a pass of stageA for the probe slot. Throws (function functionA)
+// "MatchConfigData without metadata container or stage." when the pipeline left them out.
+PassSettings passSettings(const TemplateMatcherMultipass_Stage_Common& stageA,
+                          const MatchConfigData& configA, unsigned int probeSlotA,
+                          std::uint32_t dataSizeA, const char* functionA);
 
 // One worker's share of a pass. The worker writes only its own record.
 struct WorkerData {

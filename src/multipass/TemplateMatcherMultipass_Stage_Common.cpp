@@ -102,27 +102,6 @@ void writeMissAnalysis(std::ostream& osA, const TemplateMatcherMultipass_Stage_C
   osA << "</stage>\n";
 }
 
-// The settings the workers of a pass share. Throws "MatchConfigData without metadata container
-// or stage." when the pipeline left them out.
-stageworkers::PassSettings passSettings(const TemplateMatcherMultipass_Stage_Common& stageA,
-                                        const MatchConfigData& configA, unsigned int probeSlotA,
-                                        std::uint32_t dataSizeA, const char* functionA) {
-  if (configA.uniqueMetadataContainer == nullptr || configA.matchmode == nullptr) {
-    KXXCP_THROW(functionA, "MatchConfigData without metadata container or stage.");
-  }
-  const qridy::UniqueMetadataContainer& umcL = *configA.uniqueMetadataContainer;
-  stageworkers::PassSettings settingsL;
-  settingsL.scoreIndex = umcL.getIndexOfScore(qridy::IdentityResult::calculateHashKey(
-      stageA.modality(), stageA.instance(), stageA.algorithm()));
-  settingsL.instanceAlgorithmIndex =
-      umcL.getIndexOfInstanceAlgorithm(stageA.instance(), stageA.algorithm());
-  settingsL.probeSlot = probeSlotA;
-  settingsL.resultLengthMax = configA.matchmode->resultLengthMax;
-  settingsL.maxAlgorithmMatchCount = stageA.maxAlgorithmMatchCount();
-  settingsL.dataSize = dataSizeA;
-  return settingsL;
-}
-
 // Pins the calling thread to processor indexA mod 32; reports a failure on standard error.
 void pinToProcessor(unsigned int indexA) {
   const unsigned int cpuL = indexA % 32;
@@ -256,8 +235,8 @@ void TemplateMatcherMultipass_Stage_Common::identifyTemplate(
       kxntc::notify(kxntc::error);
       return;
     }
-    const stageworkers::PassSettings settingsL =
-        passSettings(*this, configA, probeSlotA, galleryA.dataSize, kIdentifyFunction);
+    const stageworkers::PassSettings settingsL = stageworkers::passSettings(
+        *this, configA, probeSlotA, galleryA.dataSize, kIdentifyFunction);
     qridy::UniqueMetadataContainer& umcL = *configA.uniqueMetadataContainer;
 
     const qridy::PersonMaskSelectivity maskL = umcL.usePersonMask(probeSlotA);
@@ -378,7 +357,7 @@ void TemplateMatcherMultipass_Stage_Common::identifyTemplateBundle(
   loadAdditionalParametersFromConfigFile(enginesA, configA);
   enginesA[0]->getParameter(5);
   const stageworkers::PassSettings settingsL =
-      passSettings(*this, configA, probeSlotA, galleryA.dataSize, kBundleFunction);
+      stageworkers::passSettings(*this, configA, probeSlotA, galleryA.dataSize, kBundleFunction);
   qridy::UniqueMetadataContainer& umcL = *configA.uniqueMetadataContainer;
   if (debugLevel() >= 4 && !useThreadAffinityM) std::printf("wThreadAffinityMask -> false\n");
 

@@ -16,6 +16,7 @@
 #include <quarlen/IdentityResult.h>
 #include <quarlen/PipelineFactory.h>
 #include <quarlen/QueryLanguage.h>
+#include <quarlen/Simmatwhitening.h>
 #include <quarlen/StageMatchEngine_Base.h>
 #include <quarlen/TemplateBlockImp.h>
 #include <quarlen/TemplateMatcherMultipass_Stage_HGM_norm.h>
@@ -461,6 +462,97 @@ TEST_F(StagePassTest, IrisSearchModeMustBeEight) {
   EXPECT_EQ(irisL[0]->getParameter(4), 8u);
   EXPECT_EQ(irisL[0]->getParameter(5), 3u);
   delete irisL[0];
+}
+
+TEST_F(StagePassTest, HgmNormSettingsAndTheirMessages) {
+  useEngines(1);
+  qrbase::TemplateMatcherMultipass_Stage_HGM_norm stageL(ModalityFace, InstanceFaceFrontal,
+                                                         AlgHgmFloat);
+  const std::string fullL =
+      "[Additional]\nsmwReferenceListFilename =  \nsmwNumberOfReferenceTemplates = 10\n"
+      "smwModelSize = 3\nsmwInnerSize = 3\n";
+  const struct {
+    std::string text;
+    std::string message;
+  } casesL[] = {
+      {"", "Additional parameter 'smwReferenceListFilename' not found."},
+      {"[Additional]\nsmwReferenceListFilename = x\n",
+       "Additional parameter 'smwNumberOfReferenceTemplates' not found."},
+      {"[Additional]\nsmwReferenceListFilename = x\nsmwNumberOfReferenceTemplates = 10\n",
+       "Additional parameter 'smwModelSize' not found."},
+      {"[Additional]\nsmwReferenceListFilename = x\nsmwNumberOfReferenceTemplates = "
+       "10\nsmwModelSize = 3\n",
+       "Additional parameter 'smwInnerSize' not found."},
+      {"[Additional]\nsmwReferenceListFilename = x\nsmwNumberOfReferenceTemplates = 9\n"
+       "smwModelSize = 3\nsmwInnerSize = 3\n",
+       "Additional parameter 'smwNumberOfReferenceTemplates' is too small (must be greater than "
+       "10)."},
+      {"[Additional]\nsmwReferenceListFilename = x\nsmwNumberOfReferenceTemplates = 10\n"
+       "smwModelSize = 2\nsmwInnerSize = 3\n",
+       "Additional parameter 'smwModelSize' is too small (must be greater than 2)."},
+      {"[Additional]\nsmwReferenceListFilename = x\nsmwNumberOfReferenceTemplates = 10\n"
+       "smwModelSize = 4\nsmwInnerSize = 3\n",
+       "Additional parameter 'smwInnerSize' is too small (must be greater than or equal to "
+       "'smwModelSize'."},
+  };
+  for (const auto& c : casesL) {
+    matchmodeM.additionalParameters = c.text;
+    EXPECT_KXXCP_MESSAGE(stageL.setSmwParameters(configM, kSlot, enginesM), c.message);
+  }
+  matchmodeM.additionalParameters = fullL;  // the limits themselves are accepted
+  Simmatwhitening* firstL = stageL.setSmwParameters(configM, kSlot, enginesM);
+  ASSERT_NE(firstL, nullptr);
+  EXPECT_FALSE(firstL->referenceListMode());  // blank file name: gallery mode
+  EXPECT_EQ(stageL.setSmwParameters(configM, kSlot, enginesM), firstL);  // kept while unchanged
+  EXPECT_NE(stageL.setSmwParameters(configM, 0, enginesM), firstL);      // one per probe slot
+  EXPECT_KXXCP_MESSAGE(stageL.setSmwParameters(configM, 2, enginesM),
+                       "probe index 2 out of range (2 probes).");
+}
+
+TEST_F(StagePassTest, HgmNormPassKeepsTheBestWhitenedScores) {
+  const auto probeL = floatBlock(probeM, AlgHgmFloat);
+  matchmodeM.additionalParameters =
+      "[Additional]\nsmwReferenceListFilename =\nsmwNumberOfReferenceTemplates = 10\n"
+      "smwModelSize = 4\nsmwInnerSize = 20\n";
+  matchmodeM.resultLengthMin = matchmodeM.resultLengthMax = 5;
+  // Reference: the best 20 raw scores in gallery order, whitened, the best 5 of them.
+  const auto innerL = expectedBest(20, [](unsigned) { return true; });
+  useEngines(1);
+  Simmatwhitening smwL(4, 4, "", 10, AlgHgmFloat, enginesM);
+  std::vector<NormalisationResultCplx> cplxL;
+  std::unique_ptr<StageMatchEngine_Base> eL(StageMatchEngine_Base::createStageEngine(AlgHgmFloat));
+  eL->setProbeForIdentification(reinterpret_cast<const unsigned char*>(probeM.data()), kDim * 4);
+  for (unsigned i : innerL) {
+    const GalleryEntry& gL = stageM->galleryVec()[i];
+    const float sL = eL->matchGallery(gL.data, stageM->dataSize());
+    cplxL.push_back({sL, sL, gL.data, gL.metadata, &gL});
+  }
+  smwL.identify(reinterpret_cast<const unsigned char*>(probeM.data()), kDim * 4, cplxL.data(),
+                static_cast<unsigned>(cplxL.size()), enginesM);
+  std::vector<unsigned> orderL(cplxL.size());
+  for (unsigned i = 0; i < orderL.size(); ++i) orderL[i] = i;
+  std::stable_sort(orderL.begin(), orderL.end(),
+                   [&](unsigned a, unsigned b) { return cplxL[a].score > cplxL[b].score; });
+  std::vector<unsigned> expectedL;
+  for (unsigned i = 0; i < 5; ++i) expectedL.push_back(innerL[orderL[i]]);
+  std::sort(expectedL.begin(), expectedL.end());
+
+  for (unsigned workersL : {1u, 2u, 7u}) {
+    SCOPED_TRACE(workersL);
+    useEngines(workersL);
+    umcM->resetResultContainer(kSlot);
+    qrbase::TemplateMatcherMultipass_Stage_HGM_norm stageL(ModalityFace, InstanceFaceFrontal,
+                                                           AlgHgmFloat);
+    std::vector<IdentityMetadata*> metadataL;
+    float mL = 0, nL = 0;
+    stageL.identifyTemplate(probeL.get(), stageM->getGalleryEntries(), metadataL, kSlot, enginesM,
+                            configM, mL, nL);
+    EXPECT_EQ(withResult(), expectedL);
+  }
+  const IdentityResult* rL =
+      stageM->galleryVec()[innerL[orderL[0]]].metadata->getIdentityResult(kSlot);
+  ASSERT_NE(rL, nullptr);
+  EXPECT_FLOAT_EQ(rL->getRawScoreByIndex(0), cplxL[orderL[0]].score);
 }
 
 // ---------------------------------------------------------------------------------------------
