@@ -380,6 +380,26 @@ TEST_F(StagePassTest, ConcurrentPassesOfTwoProbeSlots) {
   }
 }
 
+TEST_F(StagePassTest, MissAnalysisListsTheKeptCandidatesByRank) {
+  const auto probeL = floatBlock(probeM, AlgHgmFloat);
+  useEngines(2);
+  matchmodeM.resultLengthMin = matchmodeM.resultLengthMax = 3;
+  std::ostringstream osL;
+  configM.doMissAnalysis = true;
+  configM.missAnalysisStream = &osL;
+  pass(probeL.get());
+  const std::string textL = osL.str();
+  EXPECT_EQ(textL.rfind("<stage modality = \"face\" instance = \"faceFrontal\" algorithm = "
+                        "\"hgmFloat\" localGallerySize = \"700\" localMaxResultLength = \"3\">\n",
+                        0),
+            0u);
+  EXPECT_NE(textL.find("kept = \"true\""), std::string::npos);
+  EXPECT_NE(textL.find("rank = \"3\""), std::string::npos);
+  EXPECT_EQ(textL.find("rank = \"4\""), std::string::npos);
+  EXPECT_NE(textL.find("kept = \"false\" rawScore"), std::string::npos);
+  EXPECT_EQ(textL.substr(textL.size() - 9), "</stage>\n");
+}
+
 TEST_F(StagePassTest, BadInputs) {
   useEngines(2);
   matchmodeM.resultLengthMin = matchmodeM.resultLengthMax = 10;
