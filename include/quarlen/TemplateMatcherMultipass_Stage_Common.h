@@ -137,6 +137,8 @@ class QUARLEN_EXPORT TemplateMatcherMultipass_Stage_Common {
   qridy::Algorithm algorithm() const { return algorithmM; }
   bool useThreadAffinity() const { return useThreadAffinityM; }
   unsigned int maxAlgorithmMatchCount() const { return maxAlgorithmMatchCountM; }
+  // Selection counts kept for the pipeline, which sets them; the passes leave them alone (calls of
+  // different probe slots run at once).
   unsigned int getNumberOfCurrentSelBeforeIdentify() const { return selBeforeM; }
   unsigned int getNumberOfCurrentSelAfterIdentify() const { return selAfterM; }
   void setNumberOfCurrentSelBeforeIdentify(unsigned int valueA) { selBeforeM = valueA; }

@@ -302,7 +302,6 @@ void TemplateMatcherMultipass_Stage_Common::identifyTemplate(
     clockL.restart();
 
     stageworkers::record(resultsL, keepL, settingsL, useMaskL, stateChangedL);
-    selAfterM = static_cast<unsigned int>(std::count(keepL.begin(), keepL.end(), 1));
     const double reselectSecondsL = clockL.elapsedSec();
 
     if (configA.doMissAnalysis) {
