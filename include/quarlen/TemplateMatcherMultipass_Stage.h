@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <ostream>
+#include <unordered_map>
 #include <vector>
 
 #include <quarlen/GalleryFileLinks.h>
@@ -170,8 +171,14 @@ class QUARLEN_EXPORT TemplateMatcherMultipass_Stage : public qridy::GalleryBlock
   void sort(std::vector<LocalFloatResult>& resultsA) const;
   // Rebuilds idVector from galleryVecM when it is stale.
   void updateIdxMaps();
-  // Sorts idVector by record key when it is not sorted.
+  // Sorts idVector by record key when it is not sorted (dropping tombstones first).
   void sortIdVector();
+  // Drops the tombstones of removed entries from idVector.
+  void compactIndex();
+  // The key at a position of the sorted idVector (a tombstone's remembered key included), and the
+  // first position whose key is not below keyA.
+  const qridy::IdRecordKey& indexKey(std::size_t positionA) const;
+  std::size_t lowerBound(const qridy::IdRecordKey& keyA) const;
   // Reserves both vectors to the capacity and throws the reserved-templates message when full.
   void reserveForAdd();
   // Appends the entry and marks the index stale.
@@ -199,7 +206,8 @@ class QUARLEN_EXPORT TemplateMatcherMultipass_Stage : public qridy::GalleryBlock
   std::uint32_t maxNumberOfTemplatesM;
   std::vector<GalleryEntry> galleryVecM;
   std::int32_t indexMapsValidM = 0;
-  std::vector<GalleryEntry*> idVectorM;
+  std::vector<GalleryEntry*> idVectorM;  // null: a tombstone, its key in deadKeysM
+  std::unordered_map<std::size_t, qridy::IdRecordKey> deadKeysM;
   bool idVectorSortedM = false;
   bool sortResultsM = true;
 

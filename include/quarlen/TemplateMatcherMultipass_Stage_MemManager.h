@@ -60,6 +60,9 @@ class QUARLEN_EXPORT TemplateMatcherMultipass_Stage_MemManager
            KXuint128 sampleIdA) override;
   // Frees every array; slot size and symmetric flag stay.
   void clear() override;
+  // Removes every entry but keeps the arrays for the next adds (a stage refilled again and again,
+  // such as a probe slot's reload stage, then takes no fresh memory each time).
+  void empty();
   void destroyByIndices(const std::vector<GalleryEntry*>& entriesA) override;
 
   const std::vector<MemoryArray>& memoryArrays() const { return memoryArrayVecM; }

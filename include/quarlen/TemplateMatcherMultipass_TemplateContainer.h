@@ -128,7 +128,7 @@ class QUARLEN_EXPORT TemplateMatcherMultipass_TemplateContainer {
   int reloadAndAddToGallery(
       const qridy::BioMetricTriple& tripleA, ContainerThreadStruct& threadA,
       std::map<qridy::Algorithm, std::vector<qridy::StageMatchEngine_Base*>>& enginesA);
-  // Empties the slot's reload stages.
+  // Empties the slot's reload stages (keeping their memory for the next reload).
   void clearPreloadedStages(unsigned int threadIndexA);
 
   // A new record (owned by the caller) rebuilt from the gallery files (blocks as stored) and the

@@ -7,7 +7,7 @@
 
 #include <quarlen/QuarlenExport.h>
 #include <quarlen/ResultParameter.h>
-#include <quarlen/TemplateMatcherMultipass_Stage.h>
+#include <quarlen/TemplateMatcherMultipass_Stage_MemManager.h>
 #include <quarlen/Types.h>
 
 namespace qridy {
@@ -55,7 +55,7 @@ struct QUARLEN_EXPORT ThreadStruct {
 // A disk triple's stage in one probe slot, filled from the gallery files for one identification
 // and emptied afterwards.
 struct ReloadStagesStruct {
-  std::unique_ptr<TemplateMatcherMultipass_Stage> stage;  // a memory stage
+  std::unique_ptr<TemplateMatcherMultipass_Stage_MemManager> stage;
   bool loaded = false;
 };
 

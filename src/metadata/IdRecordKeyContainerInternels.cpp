@@ -140,7 +140,9 @@ IdentityMetadata* IdRecordKeyContainerInternels::searchForExisingIdRecordKey(
                                                   "person/transactionID already exists in the "
                                                   "gallery.");
     }
-    indexM.reserve(indexM.size() + 1);
+    // Room first, so that a failing allocation leaves nothing half done.
+    if (indexM.size() == indexM.capacity())
+      indexM.reserve(std::max<std::size_t>(16, 2 * indexM.size()));
     IdentityMetadata* entryL = newEntry();
     entryL->setIdRecordKey(keyA);
     if (queryA != nullptr) entryL->queryLanguage() = *queryA;

@@ -159,6 +159,7 @@ void TemplateMatcherMultipass_Stage::updateIdxMaps() {
   if (indexMapsValidM != 0) return;
   std::size_t indexL = 0;
   try {
+    deadKeysM.clear();
     idVectorM.resize(galleryVecM.size());
     for (; indexL < galleryVecM.size(); ++indexL) idVectorM[indexL] = &galleryVecM[indexL];
   } catch (...) {
@@ -172,10 +173,35 @@ void TemplateMatcherMultipass_Stage::updateIdxMaps() {
   idVectorSortedM = false;
 }
 
+void TemplateMatcherMultipass_Stage::compactIndex() {
+  if (deadKeysM.empty()) return;
+  idVectorM.erase(std::remove(idVectorM.begin(), idVectorM.end(), nullptr), idVectorM.end());
+  deadKeysM.clear();
+}
+
 void TemplateMatcherMultipass_Stage::sortIdVector() {
   if (idVectorSortedM) return;
+  compactIndex();
   std::sort(idVectorM.begin(), idVectorM.end(), entryKeyLess);
   idVectorSortedM = true;
+}
+
+const IdRecordKey& TemplateMatcherMultipass_Stage::indexKey(std::size_t positionA) const {
+  const GalleryEntry* entryL = idVectorM[positionA];
+  return entryL != nullptr ? entryL->idRecordKey() : deadKeysM.at(positionA);
+}
+
+std::size_t TemplateMatcherMultipass_Stage::lowerBound(const IdRecordKey& keyA) const {
+  std::size_t lowL = 0, highL = idVectorM.size();
+  while (lowL < highL) {
+    const std::size_t midL = lowL + (highL - lowL) / 2;
+    if (indexKey(midL) < keyA) {
+      lowL = midL + 1;
+    } else {
+      highL = midL;
+    }
+  }
+  return lowL;
 }
 
 void TemplateMatcherMultipass_Stage::findFromIdVector(const std::vector<IdRecordKey>& keysA,
@@ -185,12 +211,11 @@ void TemplateMatcherMultipass_Stage::findFromIdVector(const std::vector<IdRecord
   positionsA.clear();
   positionsA.reserve(keysA.size());
   for (const IdRecordKey& keyL : keysA) {
-    auto itL = std::lower_bound(idVectorM.begin(), idVectorM.end(), keyL,
-                                [](const GalleryEntry* entryA, const IdRecordKey& kA) {
-                                  return entryA->idRecordKey() < kA;
-                                });
-    positionsA.push_back(itL != idVectorM.end() && (*itL)->idRecordKey() == keyL
-                             ? static_cast<int>(itL - idVectorM.begin())
+    std::size_t posL = lowerBound(keyL);
+    while (posL < idVectorM.size() && idVectorM[posL] == nullptr && indexKey(posL) == keyL) ++posL;
+    positionsA.push_back(posL < idVectorM.size() && idVectorM[posL] != nullptr &&
+                                 idVectorM[posL]->idRecordKey() == keyL
+                             ? static_cast<int>(posL)
                              : -1);
   }
 }
@@ -203,8 +228,8 @@ std::vector<GalleryEntry*> TemplateMatcherMultipass_Stage::getGalleryEntriesById
   for (std::size_t k = 0; k < keysA.size(); ++k) {
     if (positionsL[k] < 0) continue;
     for (std::size_t i = static_cast<std::size_t>(positionsL[k]);
-         i < idVectorM.size() && idVectorM[i]->idRecordKey() == keysA[k]; ++i) {
-      entriesL.push_back(idVectorM[i]);
+         i < idVectorM.size() && indexKey(i) == keysA[k]; ++i) {
+      if (idVectorM[i] != nullptr) entriesL.push_back(idVectorM[i]);
     }
   }
   return entriesL;
@@ -216,12 +241,9 @@ std::vector<GalleryEntry*> TemplateMatcherMultipass_Stage::getGalleryEntriesByPi
   sortIdVector();
   std::vector<GalleryEntry*> entriesL;
   for (std::uint64_t personL : personIdsA) {
-    auto itL = std::lower_bound(idVectorM.begin(), idVectorM.end(), personL,
-                                [](const GalleryEntry* entryA, std::uint64_t pA) {
-                                  return entryA->idRecordKey().personId < pA;
-                                });
-    for (; itL != idVectorM.end() && (*itL)->idRecordKey().personId == personL; ++itL) {
-      entriesL.push_back(*itL);
+    for (std::size_t i = lowerBound(IdRecordKey(personL, 0));
+         i < idVectorM.size() && indexKey(i).personId == personL; ++i) {
+      if (idVectorM[i] != nullptr) entriesL.push_back(idVectorM[i]);
     }
   }
   return entriesL;
@@ -255,8 +277,8 @@ bool TemplateMatcherMultipass_Stage::destroyIdRecord(const IdRecordKey& keyA) {
     kxntc::notify(kxntc::error);
     return false;
   }
-  if (idVectorM.size() != galleryVecM.size()) {
-    kxntc::error << "Different sizes of internal vectors" << idVectorM.size()
+  if (idVectorM.size() - deadKeysM.size() != galleryVecM.size()) {
+    kxntc::error << "Different sizes of internal vectors" << idVectorM.size() - deadKeysM.size()
                  << " != " << galleryVecM.size();
     kxntc::notify(kxntc::error);
     return false;
@@ -264,20 +286,31 @@ bool TemplateMatcherMultipass_Stage::destroyIdRecord(const IdRecordKey& keyA) {
   GalleryEntry* const removedL = entriesL.front();
   if (removalMovesLastEntry()) {
     // Keep the sorted index instead of rebuilding it: the last entry moves into the removed
-    // entry's place, so its index pointer follows it, and the removed entry's pointer goes.
+    // entry's place, so its index pointer follows it; the removed entry's position stays as a
+    // tombstone that remembers its key (the order holds), until tombstones make up a sixteenth
+    // of the index and one pass drops them all. A removal costs O(log n) amortised.
+    const std::size_t removedPosL = static_cast<std::size_t>(positionsL.front());
+    const IdRecordKey removedKeyL = removedL->idRecordKey();
     GalleryEntry* const lastL = &galleryVecM.back();
+    if (lastL != removedL) {
+      const IdRecordKey& lastKeyL = lastL->idRecordKey();
+      for (std::size_t i = lowerBound(lastKeyL); i < idVectorM.size() && indexKey(i) == lastKeyL;
+           ++i) {
+        if (idVectorM[i] == lastL) {
+          idVectorM[i] = removedL;
+          break;
+        }
+      }
+    }
+    idVectorM[removedPosL] = nullptr;
+    deadKeysM[removedPosL] = removedKeyL;
     std::vector<GalleryEntry*> indexL;
     indexL.swap(idVectorM);
-    if (lastL != removedL) {
-      auto itL = std::lower_bound(indexL.begin(), indexL.end(), lastL, entryKeyLess);
-      while (itL != indexL.end() && *itL != lastL) ++itL;
-      if (itL != indexL.end()) *itL = removedL;
-    }
-    indexL.erase(indexL.begin() + positionsL.front());
     destroyByIndices(entriesL);
     idVectorM.swap(indexL);
     indexMapsValidM = 1;
     idVectorSortedM = true;
+    if (deadKeysM.size() > idVectorM.size() / 16 + 64) compactIndex();
   } else {
     destroyByIndices(entriesL);
     invalidateIndex();

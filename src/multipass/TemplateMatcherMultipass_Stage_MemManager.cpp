@@ -69,12 +69,13 @@ void TemplateMatcherMultipass_Stage_MemManager::init(const char*, const unsigned
 void TemplateMatcherMultipass_Stage_MemManager::add(const TemplateBlockImp* blockA,
                                                     const qridy::IdentityMetadata* metadataA,
                                                     KXuint128 sampleIdA) {
-  const std::string algorithmL = qridy::Types::algorithm2Text(algorithmM);
+  // The algorithm's text is made only for a message: add is on the enrolment path.
+  auto algorithmText = [this] { return qridy::Types::algorithm2Text(algorithmM); };
   try {
     if (blockA == nullptr || metadataA == nullptr) {
       if (blockA == nullptr) {
         kxntc::warning << "add input pointer is null > templateBlockPtrA"
-                       << " ( " << algorithmL << " )";
+                       << " ( " << algorithmText() << " )";
         kxntc::notify(kxntc::warning);
       }
       fail("add - invalid input parameter(s)");
@@ -90,7 +91,8 @@ void TemplateMatcherMultipass_Stage_MemManager::add(const TemplateBlockImp* bloc
       irisEngineM->untransformIrisCode(irisBufferM.data(), sizeL);
       dataL = irisBufferM.data();
     }
-    if (sizeL == 0 || dataL == nullptr) fail("template has no gallery data ( " + algorithmL + " )");
+    if (sizeL == 0 || dataL == nullptr)
+      fail("template has no gallery data ( " + algorithmText() + " )");
     if (sizeL > kMaxSlotSize) {
       fail("The data size of your template is too large. (exp, current) = (" +
            std::to_string(dataSizeM) + ", " + std::to_string(sizeL) + ")");
@@ -98,7 +100,7 @@ void TemplateMatcherMultipass_Stage_MemManager::add(const TemplateBlockImp* bloc
     const std::uint32_t slotL = dataSizeM != 0 ? dataSizeM : qrcommon::roundUp16(sizeL);
     if (symmetricKnownM && blockA->isSymmetric() != symmetricM) {
       std::ostringstream messageL;
-      messageL << "Symmetric flag inconsistent for " << algorithmL << ":\t\""
+      messageL << "Symmetric flag inconsistent for " << algorithmText() << ":\t\""
                << blockA->isSymmetric() << "\" (expected:" << symmetricM << ").";
       fail(messageL.str());
     }
@@ -131,7 +133,7 @@ void TemplateMatcherMultipass_Stage_MemManager::add(const TemplateBlockImp* bloc
   } catch (const kxxcp::Exception& exceptionA) {
     KXXCP_THROW(kAddFunction, "Catched kxxcp::Exception: ( " << exceptionA.getMessage() << " )");
   } catch (...) {
-    KXXCP_THROW(kAddFunction, "Catched unknown exception ( " << algorithmL << " )");
+    KXXCP_THROW(kAddFunction, "Catched unknown exception ( " << algorithmText() << " )");
   }
 }
 
@@ -192,8 +194,10 @@ unsigned char* TemplateMatcherMultipass_Stage_MemManager::addToMemarray(const un
   }
   unsigned char* slotL =
       memoryArrayVecM[arrayL].data + static_cast<std::size_t>(indexA % capacityL) * dataSizeM;
-  std::memset(slotL, 0, dataSizeM);
-  std::memcpy(slotL, dataA, sizeA == 0 ? dataSizeM : sizeA);
+  // The slot is the data followed by zeros up to the slot size.
+  const unsigned int copiedL = sizeA == 0 ? dataSizeM : sizeA;
+  std::memcpy(slotL, dataA, copiedL);
+  std::memset(slotL + copiedL, 0, dataSizeM - copiedL);
   return slotL;
 }
 
@@ -242,6 +246,12 @@ void TemplateMatcherMultipass_Stage_MemManager::releaseArrays() {
 
 void TemplateMatcherMultipass_Stage_MemManager::clear() {
   releaseArrays();
+  galleryVecM.clear();
+  idVectorM.clear();
+  invalidateIndex();
+}
+
+void TemplateMatcherMultipass_Stage_MemManager::empty() {
   galleryVecM.clear();
   idVectorM.clear();
   invalidateIndex();

@@ -68,13 +68,22 @@ struct BlobEntries {
   std::vector<TemplateBlockImp*> blocks;
   std::vector<KXuint128> sampleIds;
   std::vector<BioMetricTriple> triples;
-  ~BlobEntries() {
+  ~BlobEntries() { reset(); }
+  void reset() {
     for (TemplateBlockImp* b : blocks) delete b;
+    blocks.clear();
+    sampleIds.clear();
+    triples.clear();
   }
   void parse(const std::vector<unsigned char>& bufferA) {
-    std::istringstream isL(
-        std::string(reinterpret_cast<const char*>(bufferA.data()), bufferA.size()));
-    MultipassFileIO::readTemplateBlocksFromFidFileBlock(isL, blocks, sampleIds, triples);
+    std::istringstream isL;
+    parse(bufferA, isL);
+  }
+  // With a stream kept across records: a string stream is costly to construct.
+  void parse(const std::vector<unsigned char>& bufferA, std::istringstream& streamA) {
+    streamA.str(std::string(reinterpret_cast<const char*>(bufferA.data()), bufferA.size()));
+    streamA.clear();
+    MultipassFileIO::readTemplateBlocksFromFidFileBlock(streamA, blocks, sampleIds, triples);
   }
 };
 
@@ -645,14 +654,16 @@ int TemplateMatcherMultipass_TemplateContainer::reloadAndAddToGallery(
   if (switchOffL) fileL->enableCachingForDataFidFiles(false);
   int addedL = 0;
   std::vector<unsigned char> bufferL(fileL->getDataSize());
+  std::istringstream streamL;
+  BlobEntries blobL;
   try {
     for (const auto& entryL : entriesL) {
       if (!fileL->read(entryL.key, bufferL.data(), false)) {
         KXXCP_THROW("qrbase::TemplateMatcherMultipass_TemplateContainer::reloadAndAddToGallery",
                     "Read from fid file failed. Returns false.\nLine:" << __LINE__);
       }
-      BlobEntries blobL;
-      blobL.parse(bufferL);
+      blobL.reset();
+      blobL.parse(bufferL, streamL);
       for (std::size_t i = 0; i < blobL.blocks.size(); ++i) {
         auto reloadL = threadA.reloadStages.find(blobL.triples[i]);
         if (reloadL == threadA.reloadStages.end()) continue;
@@ -684,8 +695,9 @@ int TemplateMatcherMultipass_TemplateContainer::reloadAndAddToGallery(
 }
 
 void TemplateMatcherMultipass_TemplateContainer::clearPreloadedStages(unsigned int threadIndexA) {
+  // The entries go; the stage's memory stays for the slot's next reload.
   for (auto& [tripleL, reloadL] : threadStructsM.at(threadIndexA).reloadStages) {
-    reloadL.stage->clear();
+    reloadL.stage->empty();
     reloadL.loaded = false;
   }
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -269,6 +270,56 @@ TEST_F(MetadataFileTest, RecoveryRefusesKeysAlreadyRegistered) {
   enrol(*umcL, 2);
   EXPECT_KXXCP_PREFIX(umcL->recoverData(), "metaData file holds the IdRecord (2, 2) twice: ");
   EXPECT_EQ(umcL->size(), 1u);
+}
+
+}  // namespace
+}  // namespace qridy
+
+namespace qridy {
+namespace {
+
+// The seeds of the metadata file fuzz target (fuzz/seeds/fuzz_metadata_file/), made with its
+// configuration: with QUARLEN_WRITE_SEEDS=1 the test writes them; otherwise the committed seeds
+// must recover with the entries they were made with.
+TEST(MetadataFileSeeds, RecoverWithTheFuzzConfiguration) {
+  RegistryConfig configL(4, 84, 8, 2);
+  const std::string dataL = QUARLEN_TEST_DATA_DIR;
+  const std::string seedsL =
+      dataL.substr(0, dataL.rfind("/tests/data")) + "/fuzz/seeds/fuzz_metadata_file/";
+  struct Seed {
+    const char* name;
+    int removed;
+    std::size_t entries;
+  };
+  for (const Seed& seedL : {Seed{"three.dat", 0, 3}, Seed{"removed.dat", 1, 2}}) {
+    TempDir folderL;
+    const std::string pathL = folderL.path() + "/metaData.dat";
+    if (std::getenv("QUARLEN_WRITE_SEEDS") != nullptr) {
+      UniqueMetadataContainer umcL(ModalityIris);
+      umcL.setFidFileFolder(folderL.path(), true);
+      umcL.createFidFile();
+      for (std::uint64_t tL = 1; tL <= 3; ++tL) {
+        QueryLanguage qL;
+        const unsigned int valuesL[4] = {unsigned(tL), 2, 3, 4};
+        qL.setAttributes(tL, valuesL);
+        const std::string sidL = "sid" + std::to_string(tL);
+        umcL.commitIdRecordKey(umcL.addIdRecordKey(
+            IdRecordKey(tL, tL * 10), &qL, reinterpret_cast<const unsigned char*>(sidL.data()),
+            sidL.size(), false));
+      }
+      if (seedL.removed != 0) umcL.removeIdRecordKey(IdRecordKey(2, 20));
+      umcL.closeFidFile();
+      writeFile(seedsL + seedL.name, readFile(pathL));
+    }
+    writeFile(pathL, readFile(seedsL + seedL.name));
+    UniqueMetadataContainer umcL(ModalityIris);
+    umcL.setFidFileFolder(folderL.path(), true);
+    EXPECT_EQ(umcL.recoverData(), seedL.entries) << seedL.name;
+    const IdentityMetadata* mL = umcL.getMetaDataByIdRecordKey(IdRecordKey(3, 30));
+    ASSERT_NE(mL, nullptr);
+    EXPECT_EQ(mL->queryLanguage().attributes()[1], 3u);
+    EXPECT_EQ(umcL.getMetaDataBySID(reinterpret_cast<const unsigned char*>("sid3"), 4), mL);
+  }
 }
 
 }  // namespace

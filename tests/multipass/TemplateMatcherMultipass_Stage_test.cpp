@@ -285,6 +285,15 @@ TEST_F(StageTest, ArraysGrowByChunksAndTheLastIsReleasedWhenNotNeeded) {
   // Growing again takes a fresh second array.
   stageL.add(block(AlgSta, 4096, 900).get(), md(900, 900), sample(900));
   EXPECT_EQ(stageL.memoryArrays().size(), 2u);
+  // Emptied, the stage keeps its arrays: refilled, entry 0 is in the same slot again.
+  const unsigned char* firstSlotL = stageL.galleryVec()[0].data;
+  stageL.empty();
+  EXPECT_EQ(stageL.numberOfTemplates(), 0u);
+  EXPECT_EQ(stageL.memoryArrays().size(), 2u);
+  EXPECT_TRUE(stageL.getGalleryEntriesByPid({900}).empty());
+  stageL.add(block(AlgSta, 100, 901).get(), md(901, 901), sample(901));
+  EXPECT_EQ(stageL.galleryVec()[0].data, firstSlotL);
+  EXPECT_EQ(std::count(firstSlotL + 100, firstSlotL + 4096, 0), 3996);  // no old bytes behind
   stageL.clear();
   EXPECT_TRUE(stageL.memoryArrays().empty());
   EXPECT_EQ(stageL.numberOfTemplates(), 0u);
