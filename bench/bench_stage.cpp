@@ -56,7 +56,9 @@ void installConfig() {
   std::string iniL =
       "[TEMPLATE_MATCHING_MULTIPASS]\nfaceScoreMappingMode = logFar\n"
       "maxNumberOfParallelProbes = 2\n";
-  for (const char* k : {"HGM", "HGMsmw", "HGMbyte", "HgmByteSmw"}) {
+  for (const char* k : {"l1Jim", "l2Jim", "l3Jim", "HGM", "HGMbyte", "HgmByteSmw", "HgmPyr",
+                        "HgmPyrSmw", "HgmPyrBit", "HgmPyrBitSmw", "HgmPyrByte", "HgmPyrByteSmw",
+                        "HGMsmw", "VFA", "STA", "DICAR"}) {
     iniL += std::string(k) + "_logFarScoreMappingFile = " + mapL + "\n";
   }
   iniL += "[IRIS]\nscoreMappingFile = " + mapL + "\n";
