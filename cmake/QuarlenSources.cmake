@@ -83,6 +83,7 @@ set(QUARLEN_SOURCES_engines
 )
 
 set(QUARLEN_SOURCES_engines_face
+  src/engines/face/Simmatwhitening.cpp
   src/engines/face/StageMatchEngine_Face_HGM.cpp
   src/engines/face/StageMatchEngine_Face_HgmByte.cpp
   src/engines/face/StageMatchEngine_Face_HgmFloat.cpp
@@ -133,7 +134,11 @@ set(QUARLEN_SOURCES_generation
 set(QUARLEN_SOURCES_multipass
   src/multipass/FingerprintGallerySupport.cpp
   src/multipass/MultipassConfig.cpp
+  src/multipass/PipelineFactory.cpp
+  src/multipass/StageWorkers.cpp
   src/multipass/TemplateMatcherMultipass_Stage.cpp
+  src/multipass/TemplateMatcherMultipass_Stage_Common.cpp
+  src/multipass/TemplateMatcherMultipass_Stage_HGM_norm.cpp
   src/multipass/TemplateMatcherMultipass_Stage_MemManager.cpp
   src/multipass/TemplateMatcherMultipass_TemplateContainer.cpp
   src/multipass/ThreadStruct.cpp

@@ -1,0 +1,220 @@
+#include "multipass/StageWorkers.h"
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <unordered_set>
+
+#include <qrlcore/COrvixThreadPool.h>
+#include <qrlcore/Exception.h>
+#include <quarlen/IdentityMetadata.h>
+#include <quarlen/IdentityResult.h>
+#include <quarlen/StageMatchEngine_Base.h>
+#include <quarlen/UniqueMetadataContainer.h>
+
+#include "common/ThresholdSearch.h"
+
+namespace qrbase {
+namespace stageworkers {
+
+namespace {
+
+// The entries' metadata are the container's; identifications write only their probe's state.
+qridy::IdentityMetadata* writable(const GalleryEntry& entryA) {
+  return const_cast<qridy::IdentityMetadata*>(entryA.metadata);
+}
+
+// The running threshold of one worker.
+class RunningThreshold {
+ public:
+  explicit RunningThreshold(WorkerData& workerA) : workerM(workerA) {
+    const std::size_t limitL = 2 * static_cast<std::size_t>(workerA.settings.resultLengthMax);
+    capacityM = std::min(limitL, workerA.count);
+    workerA.buffer.resize(capacityM);
+  }
+  float threshold() const { return thresholdM; }
+  // Keeps a score above the threshold.
+  void keep(float scoreA, const GalleryEntry* entryA) {
+    workerM.results.push_back({scoreA, entryA});
+    if (capacityM < 2) return;
+    float* bufferL = workerM.buffer.data();
+    bufferL[fillM++] = scoreA;
+    if (fillM == capacityM) {
+      // The best half stays at the front; the next score there becomes the threshold.
+      const std::size_t halfL = capacityM / 2;
+      std::nth_element(bufferL, bufferL + halfL, bufferL + capacityM, std::greater<float>());
+      thresholdM = bufferL[halfL];
+      fillM = halfL;
+      // Results below the threshold can no longer be among the best resultLengthMax of this
+      // worker; drop them now and then so that an ascending gallery does not keep everything.
+      if (workerM.results.size() > 16 * capacityM) {
+        const float tL = thresholdM;
+        auto& resultsL = workerM.results;
+        resultsL.erase(std::remove_if(resultsL.begin(), resultsL.end(),
+                                      [tL](const Result& rA) { return rA.score < tL; }),
+                       resultsL.end());
+      }
+    }
+  }
+
+ private:
+  WorkerData& workerM;
+  std::size_t capacityM = 0;
+  std::size_t fillM = 0;
+  float thresholdM = std::numeric_limits<float>::lowest();
+};
+
+}  // namespace
+
+PassSettings passSettings(const TemplateMatcherMultipass_Stage_Common& stageA,
+                          const MatchConfigData& configA, unsigned int probeSlotA,
+                          std::uint32_t dataSizeA, const char* functionA) {
+  if (configA.uniqueMetadataContainer == nullptr || configA.matchmode == nullptr) {
+    KXXCP_THROW(functionA, "MatchConfigData without metadata container or stage.");
+  }
+  const qridy::UniqueMetadataContainer& umcL = *configA.uniqueMetadataContainer;
+  PassSettings settingsL;
+  settingsL.scoreIndex = umcL.getIndexOfScore(qridy::IdentityResult::calculateHashKey(
+      stageA.modality(), stageA.instance(), stageA.algorithm()));
+  settingsL.instanceAlgorithmIndex =
+      umcL.getIndexOfInstanceAlgorithm(stageA.instance(), stageA.algorithm());
+  settingsL.probeSlot = probeSlotA;
+  settingsL.resultLengthMax = configA.matchmode->resultLengthMax;
+  settingsL.maxAlgorithmMatchCount = stageA.maxAlgorithmMatchCount();
+  settingsL.dataSize = dataSizeA;
+  return settingsL;
+}
+
+void WorkerData::reset() {
+  results.clear();
+  compared = 0;
+  stateChanged = false;
+}
+
+std::vector<WorkerData> partition(const GalleryEntryData& galleryA,
+                                  const std::vector<qridy::StageMatchEngine_Base*>& enginesA,
+                                  const PassSettings& settingsA) {
+  std::vector<WorkerData> workersL(enginesA.size());
+  const std::size_t nL = galleryA.galleryVec != nullptr ? galleryA.galleryVec->size() : 0;
+  const GalleryEntry* baseL = nL != 0 ? galleryA.galleryVec->data() : nullptr;
+  const std::size_t tL = enginesA.size();
+  for (std::size_t i = 0; i < tL; ++i) {
+    WorkerData& workerL = workersL[i];
+    workerL.engine = enginesA[i];
+    workerL.settings = settingsA;
+    const std::size_t shareL = nL / tL;
+    const std::size_t beginL = i * shareL;
+    workerL.count = i + 1 == tL ? nL - beginL : shareL;
+    workerL.first = baseL != nullptr ? baseL + beginL : nullptr;
+    workerL.end = workerL.first != nullptr ? workerL.first + workerL.count : nullptr;
+  }
+  return workersL;
+}
+
+void scanNoMask(WorkerData& workerA) {
+  RunningThreshold thresholdL(workerA);
+  qridy::StageMatchEngine_Base& engineL = *workerA.engine;
+  const unsigned int sizeL = workerA.settings.dataSize;
+  std::size_t comparedL = 0;
+  for (const GalleryEntry* eL = workerA.first; eL != workerA.end; ++eL) {
+    ++comparedL;
+    const float sL = engineL.matchGallery(eL->data, sizeL);
+    if (sL > thresholdL.threshold()) thresholdL.keep(sL, eL);
+  }
+  workerA.compared += comparedL;
+}
+
+void scanMask(WorkerData& workerA) {
+  RunningThreshold thresholdL(workerA);
+  qridy::StageMatchEngine_Base& engineL = *workerA.engine;
+  const PassSettings& settingsL = workerA.settings;
+  for (const GalleryEntry* eL = workerA.first; eL != workerA.end; ++eL) {
+    qridy::IdentityMetadata* metadataL = writable(*eL);
+    const int stateL = metadataL != nullptr ? metadataL->getResultState(settingsL.probeSlot) : 0;
+    if (stateL == 0) continue;
+    ++workerA.compared;
+    const float sL = engineL.matchGallery(eL->data, settingsL.dataSize);
+    if (stateL == 1) workerA.stateChanged = true;
+    if (stateL == 3 && !std::isnan(sL)) {
+      metadataL->identityResult(settingsL.probeSlot)
+          ->addRawScore(settingsL.scoreIndex, eL->sampleId, sL, true, false, false);
+    }
+    if (sL > thresholdL.threshold()) {
+      thresholdL.keep(sL, eL);
+    } else {
+      metadataL->setSelected(settingsL.probeSlot, false);
+    }
+  }
+}
+
+void runWorkers(std::vector<WorkerData>& workersA, bool useMaskA) {
+  kxutl::COrvixThreadPool poolL(static_cast<unsigned int>(workersA.size()), workersA.data());
+  poolL.DoThreadedWork([&workersA, useMaskA](kxutl::ThreadData& threadA) {
+    WorkerData& workerL = workersA[threadA.threadIndexM];
+    if (useMaskA) {
+      scanMask(workerL);
+    } else {
+      scanNoMask(workerL);
+    }
+  });
+}
+
+std::size_t selectBest(const Result* resultsA, std::size_t nA, std::size_t kA,
+                       std::vector<unsigned char>& keepA) {
+  keepA.assign(nA, 0);
+  std::vector<Result> scratchL;
+  scratchL.reserve(nA);
+  for (std::size_t i = 0; i < nA; ++i) {
+    if (!std::isnan(resultsA[i].score)) scratchL.push_back(resultsA[i]);
+  }
+  if (kA == 0 || scratchL.empty()) return 0;
+  if (scratchL.size() <= kA) {
+    for (std::size_t i = 0; i < nA; ++i) keepA[i] = std::isnan(resultsA[i].score) ? 0 : 1;
+    return scratchL.size();
+  }
+  float thresholdL = 0.0f;
+  std::size_t equalL = 0, aboveOrEqualL = 0;
+  qrcommon::searchThreshold(scratchL.data(), scratchL.size(), kA, thresholdL, equalL,
+                            aboveOrEqualL);
+  std::size_t equalQuotaL = kA - (aboveOrEqualL - equalL);
+  std::size_t keptL = 0;
+  for (std::size_t i = 0; i < nA; ++i) {
+    const float sL = resultsA[i].score;
+    if (sL > thresholdL || (sL == thresholdL && equalQuotaL > 0)) {
+      if (sL == thresholdL) --equalQuotaL;
+      keepA[i] = 1;
+      ++keptL;
+    }
+  }
+  return keptL;
+}
+
+void record(const std::vector<Result>& resultsA, const std::vector<unsigned char>& keepA,
+            const PassSettings& settingsA, bool useMaskA, bool stateChangedA) {
+  if (!useMaskA || stateChangedA) {
+    for (std::size_t i = 0; i < resultsA.size(); ++i) {
+      if (!keepA[i]) continue;
+      const GalleryEntry& entryL = *resultsA[i].entry;
+      qridy::IdentityMetadata* metadataL = writable(entryL);
+      if (metadataL == nullptr) continue;
+      metadataL->identityResult(settingsA.probeSlot)
+          ->addRawScore(settingsA.scoreIndex, entryL.sampleId, resultsA[i].score, true, false,
+                        false);
+    }
+  }
+  if (useMaskA) {
+    std::unordered_set<const qridy::IdentityMetadata*> keptL;
+    for (std::size_t i = 0; i < resultsA.size(); ++i) {
+      if (keepA[i]) keptL.insert(resultsA[i].entry->metadata);
+    }
+    for (std::size_t i = 0; i < resultsA.size(); ++i) {
+      const GalleryEntry& entryL = *resultsA[i].entry;
+      if (keepA[i] || entryL.metadata == nullptr || keptL.count(entryL.metadata) != 0) continue;
+      writable(entryL)->setSelected(settingsA.probeSlot, false);
+    }
+  }
+}
+
+}  // namespace stageworkers
+}  // namespace qrbase

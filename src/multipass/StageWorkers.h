@@ -1,0 +1,86 @@
+#pragma once
+
+// The scoring workers of the stage identifiers and what surrounds them: the partition of a
+// gallery over the engines, the two worker loops (with and without person mask), the final
+// selection of the best K and the recording into the identity results.
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include <quarlen/TemplateMatcherMultipass_Stage.h>
+#include <quarlen/TemplateMatcherMultipass_Stage_Common.h>
+
+namespace qridy {
+class StageMatchEngine_Base;
+}
+
+namespace qrbase {
+namespace stageworkers {
+
+using Result = LocalFloatResult;
+
+// The settings every worker of a pass shares.
+struct PassSettings {
+  std::uint32_t scoreIndex = 0;
+  int instanceAlgorithmIndex = -1;
+  unsigned int probeSlot = 0;
+  std::uint32_t resultLengthMax = 0;
+  unsigned int maxAlgorithmMatchCount = 0;
+  std::uint32_t dataSize = 0;  // the slot size the engines read
+};
+
+// The settings of a pass of stageA for the probe slot. Throws (function functionA)
+// "MatchConfigData without metadata container or stage." when the pipeline left them out.
+PassSettings passSettings(const TemplateMatcherMultipass_Stage_Common& stageA,
+                          const MatchConfigData& configA, unsigned int probeSlotA,
+                          std::uint32_t dataSizeA, const char* functionA);
+
+// One worker's share of a pass. The worker writes only its own record.
+struct WorkerData {
+  qridy::StageMatchEngine_Base* engine = nullptr;
+  const GalleryEntry* first = nullptr;
+  const GalleryEntry* end = nullptr;
+  std::size_t count = 0;
+  PassSettings settings;
+  std::vector<Result> results;  // the kept candidates, in gallery order
+  std::vector<float> buffer;    // the running-threshold buffer
+  std::size_t compared = 0;
+  bool stateChanged = false;
+
+  // Forgets the results and counters of a previous probe.
+  void reset();
+};
+
+// One worker per engine: worker i takes N / T consecutive entries, the last one also the
+// remainder.
+std::vector<WorkerData> partition(const GalleryEntryData& galleryA,
+                                  const std::vector<qridy::StageMatchEngine_Base*>& enginesA,
+                                  const PassSettings& settingsA);
+
+// Scores the worker's slice with its engine (which holds the probe): a candidate is kept when
+// its score is above the running threshold, which rises to the median of the last
+// min(2 x resultLengthMax, count) kept scores whenever that many have been collected. NaN scores
+// are never kept.
+void scanNoMask(WorkerData& workerA);
+// The same over the candidates of the probe slot only (entries whose identity's state is 0 are
+// skipped): a labelled identity raises stateChanged, an identity holding a result gets the score
+// at once, and an identity whose score is not kept is deselected.
+void scanMask(WorkerData& workerA);
+// Runs every worker on a core thread pool of workersA.size() threads.
+void runWorkers(std::vector<WorkerData>& workersA, bool useMaskA);
+
+// Flags (keepA, one per result) the best kA of the nA results: those above the threshold score
+// and, of those equal to it, the first in array order. NaN scores are never kept. Returns the
+// number kept.
+std::size_t selectBest(const Result* resultsA, std::size_t nA, std::size_t kA,
+                       std::vector<unsigned char>& keepA);
+
+// Records a selection: without a person mask (or with stateChangedA) every kept candidate's
+// score is added to its identity result of the probe slot; with a person mask every identity
+// none of whose results was kept is deselected for the probe slot.
+void record(const std::vector<Result>& resultsA, const std::vector<unsigned char>& keepA,
+            const PassSettings& settingsA, bool useMaskA, bool stateChangedA);
+
+}  // namespace stageworkers
+}  // namespace qrbase
