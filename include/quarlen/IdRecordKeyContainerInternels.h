@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -126,7 +127,8 @@ class QUARLEN_EXPORT IdRecordKeyContainerInternels {
   UniqueMetadataContainer* ownerM = nullptr;
   std::uint32_t sidMaxM = 0;
   bool keepSidM = true;
-  std::size_t cachedCountM = 0;
+  // Read by identifications of several probe slots at once; changed only by writers.
+  std::atomic<std::size_t> cachedCountM{0};
   bool sortedM = true;
   std::vector<IdentityMetadata*> indexM;
 

@@ -217,8 +217,12 @@ std::size_t IdRecordKeyContainerInternels::numberOfUniquePersons() {
 }
 
 std::size_t IdRecordKeyContainerInternels::numberOfUniqueIdRecords() {
-  if (cachedCountM == 0) cachedCountM = size();
-  return cachedCountM;
+  std::size_t countL = cachedCountM.load(std::memory_order_relaxed);
+  if (countL == 0) {
+    countL = size();
+    cachedCountM.store(countL, std::memory_order_relaxed);
+  }
+  return countL;
 }
 
 void IdRecordKeyContainerInternels::clear() {
