@@ -80,8 +80,11 @@ void IdentityMetadata::setSid(const unsigned char* sidA, std::size_t lengthA,
                               std::uint32_t sidMaxA) {
   sidM.reset();
   sidBytesM = 0;
-  const std::size_t keptL = std::min<std::size_t>(lengthA, sidMaxA);
-  if (sidA == nullptr || keptL == 0) return;
+  if (sidA == nullptr) return;
+  // Trailing zeros pad a SID to its field; one of only zeros is no SID at all.
+  std::size_t keptL = std::min<std::size_t>(lengthA, sidMaxA);
+  while (keptL > 0 && sidA[keptL - 1] == 0) --keptL;
+  if (keptL == 0) return;
   sidM.reset(new unsigned char[std::size_t{sidMaxA} + 1]());
   sidBytesM = sidMaxA + 1;
   std::memcpy(sidM.get(), sidA, keptL);

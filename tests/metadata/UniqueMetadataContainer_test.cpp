@@ -133,7 +133,9 @@ TEST_F(UniqueMetadataContainerTest, SidsAreCutAndComparedPadded) {
   add(1, 1, 0, "ABCDEFGHIJ");
   add(2, 2, 0, std::string("xy\0", 3));
   add(3, 3);
+  add(4, 4, 0, std::string(5, '\0'));  // only padding: no SID
   EXPECT_EQ(umcM->sidSize(), 2u);
+  EXPECT_EQ(umcM->getMetaDataByIdRecordKey(IdRecordKey(4, 4))->sid(), nullptr);
   const auto bySidL = [&](const std::string& sA) {
     return umcM->getMetaDataBySID(reinterpret_cast<const unsigned char*>(sA.data()), sA.size());
   };
