@@ -135,7 +135,9 @@ set(QUARLEN_SOURCES_multipass
   src/multipass/FingerprintGallerySupport.cpp
   src/multipass/MultipassConfig.cpp
   src/multipass/PipelineFactory.cpp
+  src/multipass/ProbeDescriptor.cpp
   src/multipass/StageWorkers.cpp
+  src/multipass/TemplateMatcherMultipass.cpp
   src/multipass/TemplateMatcherMultipass_Stage.cpp
   src/multipass/TemplateMatcherMultipass_Stage_Common.cpp
   src/multipass/TemplateMatcherMultipass_Stage_HGM_norm.cpp

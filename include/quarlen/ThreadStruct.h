@@ -48,8 +48,14 @@ struct QUARLEN_EXPORT ThreadStruct {
   qridy::ResultParameter resultParameter;
   // Owned: deleted with the slot.
   std::map<qridy::Algorithm, std::vector<qridy::StageMatchEngine_Base*>> sharedMatchEngines;
-  std::map<qridy::BioMetricTriple, PerformanceRecord> performanceRecords;
+  // One record per stage of the pipeline, in configuration order (sized by the pipeline), and
+  // the record of the query-filtering step.
+  std::vector<PerformanceRecord> stagePerformance;
+  PerformanceRecord queryFilteringPerformance;
+  // The name the slot's performance file carries ("" until setPerflogFilename).
   std::string performanceLogName;
+  // The miss-analysis elements the passes of the current probe wrote.
+  std::string missAnalysis;
 };
 
 // A disk triple's stage in one probe slot, filled from the gallery files for one identification
