@@ -138,6 +138,8 @@ set(QUARLEN_SOURCES_multipass
   src/multipass/ProbeDescriptor.cpp
   src/multipass/StageWorkers.cpp
   src/multipass/TemplateMatcherMultipass.cpp
+  src/multipass/TemplateMatcherMultipass_Pipeline.cpp
+  src/multipass/TemplateMatcherMultipass_Pipeline_Common.cpp
   src/multipass/TemplateMatcherMultipass_Stage.cpp
   src/multipass/TemplateMatcherMultipass_Stage_Common.cpp
   src/multipass/TemplateMatcherMultipass_Stage_HGM_norm.cpp

@@ -1,10 +1,13 @@
 #pragma once
 
+#include <string>
+
 #include <quarlen/MultipassConfig.h>
 #include <quarlen/QuarlenExport.h>
 
 namespace qrbase {
 
+class TemplateMatcherMultipass_Pipeline;
 class TemplateMatcherMultipass_Stage_Common;
 
 // The one place that maps configured stages to the classes that run them.
@@ -24,6 +27,13 @@ class QUARLEN_EXPORT PipelineFactory {
   //   "Cannot create stage for this configutation" for anything else.
   static TemplateMatcherMultipass_Stage_Common* createIdentifier(
       const MultipassConfig::Matchmode& matchmodeA);
+
+  // The pipeline class for a configuration (the caller owns it and hands it the configuration
+  // with setConfig): the fingerprint pipeline when a stage is a fingerprint stage, else the
+  // common pipeline (also without stages). Stages of more than one modality throw
+  // "PipelineFactory - Multi-modal search not supported" (with the version text).
+  static TemplateMatcherMultipass_Pipeline* createPipeline(const MultipassConfig& configA,
+                                                           const std::string& pipelineIdA);
 };
 
 }  // namespace qrbase

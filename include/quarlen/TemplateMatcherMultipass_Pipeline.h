@@ -91,6 +91,11 @@ class QUARLEN_EXPORT TemplateMatcherMultipass_Pipeline {
       const {
     return identifiersM;
   }
+  // The performance file of a slot: "$TOLM_COMMON_DIR/logs/kvt.matchingPerformance.<modality
+  // text>.<process id>.<slot's log name>_p0<slot>.xml"; empty (nothing is written) while
+  // TOLM_COMMON_DIR is not set or the slot has no log name.
+  static std::string performanceLogPath(const ThreadStruct& threadA,
+                                        const std::string& modalityTextA);
   // The thread cap of query filtering (kNoThreadCap: none).
   void setMaxThreadsPerProbe(unsigned int capA) { maxThreadsPerProbeM = capA; }
   unsigned int maxThreadsPerProbe() const { return maxThreadsPerProbeM; }
@@ -101,8 +106,8 @@ class QUARLEN_EXPORT TemplateMatcherMultipass_Pipeline {
   // slot's query-filtering performance record.
   void selectCandidates(ThreadStruct& threadA, const qridy::ProbeDescriptor* descriptorA,
                         qridy::UniqueMetadataContainer* metadataA);
-  // Writes the slot's performance records to the performance XML file (see the implementation
-  // for its name and form); modalityTextA names the pipeline's modality.
+  // Writes the slot's performance records (query filtering, each stage, and their sum "Overall")
+  // to the slot's performance file, replacing it; nothing without a path.
   void writePerformanceLog(ThreadStruct& threadA, const std::string& modalityTextA) const;
 
   std::string pipelineIdM;

@@ -54,6 +54,9 @@ struct QUARLEN_EXPORT ThreadStruct {
   PerformanceRecord queryFilteringPerformance;
   // The name the slot's performance file carries ("" until setPerflogFilename).
   std::string performanceLogName;
+  // Per stage of the pipeline whether it ran for the current probe (a stage without a probe
+  // block or with resultLengthMax 0 does not).
+  std::vector<char> stagesRun;
   // The miss-analysis elements the passes of the current probe wrote.
   std::string missAnalysis;
 };

@@ -1,6 +1,8 @@
 #include <quarlen/PipelineFactory.h>
 
 #include <qrlcore/Exception.h>
+#include <qrlcore/QuarlenInformation.h>
+#include <quarlen/TemplateMatcherMultipass_Pipeline_Common.h>
 #include <quarlen/TemplateMatcherMultipass_Stage_Common.h>
 #include <quarlen/TemplateMatcherMultipass_Stage_HGM_norm.h>
 #include <quarlen/TemplateMatcherMultipass_Stage_LFA_norm.h>
@@ -68,6 +70,27 @@ TemplateMatcherMultipass_Stage_Common* PipelineFactory::createIdentifier(
     return new TemplateMatcherMultipass_Stage_Common(modalityL, instanceL, algorithmL);
   }
   KXXCP_THROW(kFunction, "Cannot create stage for this configutation");
+}
+
+TemplateMatcherMultipass_Pipeline* PipelineFactory::createPipeline(const MultipassConfig& configA,
+                                                                   const std::string& pipelineIdA) {
+  unsigned int faceL = 0, fingerL = 0, irisL = 0;
+  for (const MultipassConfig::Matchmode& stageL : configA.getStages()) {
+    faceL += stageL.modality == qridy::ModalityFace;
+    fingerL += stageL.modality == qridy::ModalityFingerprint;
+    irisL += stageL.modality == qridy::ModalityIris;
+  }
+  if ((faceL != 0 && (fingerL != 0 || irisL != 0)) || (irisL != 0 && fingerL != 0)) {
+    throw kxxcp::Exception("PipelineFactory - Multi-modal search not supported", __FILE__, __LINE__,
+                           "qrbase::PipelineFactory::createPipeline",
+                           kxutl::QuarlenInformation::quarlenVersionS);
+  }
+  if (fingerL != 0) {
+    KXXCP_THROW("qrbase::PipelineFactory::createPipeline",
+                "Fingerprint pipelines are not part of this build.");
+  }
+  return new TemplateMatcherMultipass_Pipeline_Common(pipelineIdA, MultipassConfig(),
+                                                      kxutl::QuarlenInformation::getSettings(true));
 }
 
 TemplateMatcherMultipass_Stage_Common* TemplateMatcherMultipass_Stage_Common::createIdentifier(
