@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <random>
@@ -14,6 +15,7 @@
 
 #include <qrlcore/QuarlenInformation.h>
 #include <qrlface/ByteMinimalGraph.h>
+#include <qrliris/IrisCodeForms.h>
 #include <quarlen/IdRecordImp.h>
 #include <quarlen/PipelineFactory.h>
 #include <quarlen/ProbeDescriptor.h>
@@ -350,6 +352,130 @@ TEST_F(PipelineTest, PerformanceFileSumsEveryProbeOfTheSlot) {
             std::string::npos);
   EXPECT_NE(fileL.find("\t >\n</perf>\n</perfLog>\n"), std::string::npos);
   EXPECT_EQ(threadsM[1].queryFilteringPerformance.probeCount, 2u);
+}
+
+// An iris gallery of random codes (matcher form, about 80 % of the bits usable).
+class IrisBundleTest : public ::testing::Test {
+ protected:
+  static constexpr unsigned kIrisPersons = 150;
+
+  void SetUp() override {
+    const std::string storageL = dirM.write(
+        "storage.xml",
+        "<root><storage id=\"iris\" reserveNumberOfTemplates=\"200\" folder=\"" + dirM.path() +
+            "\">\n"
+            " <memory modality=\"iris\" instance=\"irisLeft\" algorithm=\"daugman2010\"/>\n"
+            "</storage></root>\n");
+    const std::string pipelinesL = dirM.write(
+        "pipelines.xml",
+        "<config><multipass id=\"iris\">\n"
+        "  <stage modality=\"iris\" instance=\"irisLeft\" algorithm=\"daugman2010\" "
+        "filterScore=\"true\" globalWeight=\"1\" resultLengthMax=\"5\" resultLengthMin=\"5\" "
+        "nThreads=\"2\" resultLengthLocalPercent=\"0\" resultLengthGlobalPercent=\"0\" "
+        "useNormalization=\"false\" isRequired=\"true\"/>\n"
+        "</multipass></config>\n");
+    quarlen_test::installScoreConfig(
+        dirM, "noMapping",
+        "[TEMPLATE_MATCHING_MULTIPASS]\nmaxNumberOfParallelProbes = 1\n"
+        "[MAX_TEMPLATE_SIZE]\nQueryLanguage = 1044\nStringIdentifierData = 8\n");
+    QueryLanguage::setAttributeSize(4);
+    umcM = std::make_unique<UniqueMetadataContainer>(ModalityIris);
+    containerM = std::make_unique<TemplateMatcherMultipass_TemplateContainer>("iris", storageL);
+    containerM->init(1, false, umcM.get());
+    umcM->initAddNewTripple(ModalityIris, InstanceIrisLeft, AlgDaugman2010, 0);
+    threadM.resultParameter.readFromQuarlenIni();
+    for (int e = 0; e < 2; ++e) {
+      threadM.sharedMatchEngines[AlgDaugman2010].push_back(
+          StageMatchEngine_Base::createStageEngine(AlgDaugman2010));
+    }
+    std::mt19937_64 rngL(3);
+    for (unsigned p = 0; p < kIrisPersons; ++p) {
+      codesM.push_back(randomCode(rngL));
+      const auto recordL = irisRecord(codesM.back(), p);
+      containerM->addIdRecord(recordL.get(), nullptr, nullptr, threadM, false);
+    }
+    MultipassConfig configL;
+    configL.read(pipelinesL, "iris");
+    pipelineM.reset(PipelineFactory::createPipeline(configL, "iris"));
+    pipelineM->setConfig(configL);
+  }
+  void TearDown() override { kxutl::QuarlenInformation::setConfigFile(""); }
+
+  static std::vector<unsigned char> randomCode(std::mt19937_64& rngA) {
+    std::vector<unsigned char> codeL(kxegm::irisforms::kCodeBytes);
+    for (std::size_t w = 0; w < codeL.size() / 8; ++w) {
+      const std::uint64_t hiddenL = rngA() & rngA() & rngA() & 0xFFFFFFFFull;
+      const std::uint64_t wordL = (rngA() & 0xFFFFFFFFull) | ((~hiddenL & 0xFFFFFFFFull) << 32);
+      std::memcpy(codeL.data() + 8 * w, &wordL, 8);
+    }
+    return codeL;
+  }
+  // The code with about a fifth of its code bits flipped.
+  static std::vector<unsigned char> noisy(std::vector<unsigned char> codeA, unsigned seedA) {
+    std::mt19937 rngL(seedA);
+    for (std::size_t w = 0; w < codeA.size() / 8; ++w) {
+      for (int b = 0; b < 32; ++b) {
+        if (rngL() % 5 == 0) codeA[8 * w + b / 8] ^= static_cast<unsigned char>(1u << (b % 8));
+      }
+    }
+    return codeA;
+  }
+  static std::unique_ptr<IdRecordImp> irisRecord(const std::vector<unsigned char>& codeA,
+                                                 std::uint64_t personA) {
+    auto rL = std::make_unique<IdRecordImp>();
+    rL->setIdRecordKey(IdRecordKey(personA, personA));
+    std::unique_ptr<TemplateBlockImp> bL(TemplateBlockImp::createTemplateBlock(AlgDaugman2010));
+    bL->setData(nullptr, 0, codeA.data(), static_cast<unsigned>(codeA.size()), true);
+    rL->addTemplateBlock(bL.release(), ModalityIris, InstanceIrisLeft, KXuint128{0, personA});
+    return rL;
+  }
+
+  quarlen_test::TempDir dirM;
+  std::unique_ptr<UniqueMetadataContainer> umcM;
+  std::unique_ptr<TemplateMatcherMultipass_TemplateContainer> containerM;
+  ThreadStruct threadM{0};
+  std::vector<std::vector<unsigned char>> codesM;
+  std::unique_ptr<TemplateMatcherMultipass_Pipeline> pipelineM;
+};
+
+TEST_F(IrisBundleTest, EveryProbeOfABundleGetsItsOwnIdentification) {
+  std::vector<std::unique_ptr<IdRecordImp>> probesL;
+  std::vector<const IdRecordImp*> bundleL;
+  for (unsigned p : {10u, 77u, 140u}) {
+    probesL.push_back(irisRecord(noisy(codesM[p], p), 9000 + p));
+    bundleL.push_back(probesL.back().get());
+  }
+  std::vector<ResultTreeList> listsL;
+  pipelineM->identifyProbeBundle(bundleL, threadM, nullptr, containerM.get(), umcM.get(), listsL);
+  ASSERT_EQ(listsL.size(), 3u);
+  for (std::size_t i = 0; i < bundleL.size(); ++i) {
+    // The same list as the probe identified alone.
+    ResultTreeList aloneL;
+    pipelineM->identifyTransactionPrivate(bundleL[i], threadM, nullptr, containerM.get(),
+                                          umcM.get(), aloneL);
+    ASSERT_GT(aloneL.size(), 0u);
+    EXPECT_EQ(aloneL[0].personId(), bundleL[i]->personId() - 9000);
+    ASSERT_EQ(listsL[i].size(), aloneL.size());
+    for (std::size_t r = 0; r < aloneL.size(); ++r) {
+      EXPECT_EQ(listsL[i][r].personId(), aloneL[r].personId());
+      EXPECT_EQ(listsL[i][r].getScore(), aloneL[r].getScore());
+    }
+  }
+  // Bundles cannot be narrowed, and every probe needs the stage's block.
+  ProbeDescriptor dL;
+  dL.setTransactionList({1});
+  EXPECT_KXXCP_MESSAGE(
+      pipelineM->identifyProbeBundle(bundleL, threadM, &dL, containerM.get(), umcM.get(), listsL),
+      "transaction id lists not supported for bundled probes");
+  dL.setPersonList({1});
+  EXPECT_KXXCP_MESSAGE(
+      pipelineM->identifyProbeBundle(bundleL, threadM, &dL, containerM.get(), umcM.get(), listsL),
+      "person id lists not supported for bundled probes");
+  IdRecordImp emptyL;
+  bundleL.push_back(&emptyL);
+  EXPECT_KXXCP_MESSAGE(pipelineM->identifyProbeBundle(bundleL, threadM, nullptr, containerM.get(),
+                                                      umcM.get(), listsL),
+                       "Unexpected bundle size!!");
 }
 
 TEST(ProbeDescriptorTest, QueriesAreValidatedAndCopiesOwnTheirParts) {
