@@ -148,16 +148,34 @@ void scanMask(WorkerData& workerA) {
   }
 }
 
-void runWorkers(std::vector<WorkerData>& workersA, bool useMaskA) {
-  kxutl::COrvixThreadPool poolL(static_cast<unsigned int>(workersA.size()), workersA.data());
-  poolL.DoThreadedWork([&workersA, useMaskA](kxutl::ThreadData& threadA) {
-    WorkerData& workerL = workersA[threadA.threadIndexM];
-    if (useMaskA) {
-      scanMask(workerL);
-    } else {
-      scanNoMask(workerL);
+void scanAll(WorkerData& workerA, bool useMaskA) {
+  qridy::StageMatchEngine_Base& engineL = *workerA.engine;
+  const PassSettings& settingsL = workerA.settings;
+  workerA.results.reserve(workerA.count);
+  for (const GalleryEntry* eL = workerA.first; eL != workerA.end; ++eL) {
+    if (useMaskA &&
+        (eL->metadata == nullptr || eL->metadata->getResultState(settingsL.probeSlot) == 0)) {
+      continue;
     }
+    ++workerA.compared;
+    const float sL = engineL.matchGallery(eL->data, settingsL.dataSize);
+    if (!std::isnan(sL)) workerA.results.push_back(Result{sL, eL});
+  }
+}
+
+void runWorkers(std::vector<WorkerData>& workersA, void (*scanA)(WorkerData&, bool),
+                bool useMaskA) {
+  kxutl::COrvixThreadPool poolL(static_cast<unsigned int>(workersA.size()), workersA.data());
+  poolL.DoThreadedWork([&workersA, scanA, useMaskA](kxutl::ThreadData& threadA) {
+    scanA(workersA[threadA.threadIndexM], useMaskA);
   });
+}
+
+void runWorkers(std::vector<WorkerData>& workersA, bool useMaskA) {
+  runWorkers(
+      workersA,
+      [](WorkerData& workerA, bool maskA) { maskA ? scanMask(workerA) : scanNoMask(workerA); },
+      useMaskA);
 }
 
 std::size_t selectBest(const Result* resultsA, std::size_t nA, std::size_t kA,

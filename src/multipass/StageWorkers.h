@@ -67,8 +67,12 @@ void scanNoMask(WorkerData& workerA);
 // skipped): a labelled identity raises stateChanged, an identity holding a result gets the score
 // at once, and an identity whose score is not kept is deselected.
 void scanMask(WorkerData& workerA);
+// Scores the whole slice and keeps every score that is not NaN (no running threshold); with
+// useMaskA only the probe slot's candidates (state not 0). Nothing is recorded.
+void scanAll(WorkerData& workerA, bool useMaskA);
 // Runs every worker on a core thread pool of workersA.size() threads.
 void runWorkers(std::vector<WorkerData>& workersA, bool useMaskA);
+void runWorkers(std::vector<WorkerData>& workersA, void (*scanA)(WorkerData&, bool), bool useMaskA);
 
 // Flags (keepA, one per result) the best kA of the nA results: those above the threshold score
 // and, of those equal to it, the first in array order. NaN scores are never kept. Returns the
