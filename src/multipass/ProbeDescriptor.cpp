@@ -21,10 +21,8 @@ ProbeDescriptor::ProbeDescriptor(const ProbeDescriptor& otherA)
       userValueM(otherA.userValueM) {}
 
 ProbeDescriptor& ProbeDescriptor::operator=(const ProbeDescriptor& otherA) {
-  if (this != &otherA) {
-    ProbeDescriptor copyL(otherA);
-    *this = std::move(copyL);
-  }
+  ProbeDescriptor copyL(otherA);  // safe for self-assignment
+  *this = std::move(copyL);
   return *this;
 }
 

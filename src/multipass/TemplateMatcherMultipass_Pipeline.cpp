@@ -90,11 +90,6 @@ void TemplateMatcherMultipass_Pipeline::createNewResultListFromIdentityResultCon
   const auto& stagesL = configM.getStages();
   const qridy::Modality modalityL =
       stagesL.empty() ? qridy::ModalityUnknown : stagesL.front().modality;
-  // Stages that did not run for this probe hold no score of it.
-  std::vector<char> ranL(stagesL.size(), 1);
-  for (std::size_t iL = 0; iL < stagesL.size() && iL < threadA.stagesRun.size(); ++iL) {
-    ranL[iL] = threadA.stagesRun[iL];
-  }
 
   std::vector<qridy::ResultIdRecord>& listL = resultsA.resultIdRecordVector();
   listL.clear();
@@ -109,7 +104,8 @@ void TemplateMatcherMultipass_Pipeline::createNewResultListFromIdentityResultCon
     }
     bool placedL = false;
     for (std::size_t iL = 0; iL < stagesL.size(); ++iL) {
-      if (!ranL[iL]) continue;
+      // A stage that did not run for this probe holds no score of it.
+      if (iL < threadA.stagesRun.size() && !threadA.stagesRun[iL]) continue;
       const MultipassConfig::Matchmode& stageL = stagesL[iL];
       const float scoreL = resultL->getRawScore(qridy::IdentityResult::calculateHashKey(
           stageL.modality, stageL.instance, stageL.algorithm));

@@ -309,6 +309,10 @@ TEST_F(PipelineTest, PassErrorsAreNotFatalOtherErrorsNameTheirStep) {
                            probeL.get(), threadsM[1], nullptr, containerM.get(), umcM.get(),
                            *std::make_unique<ResultTreeList>()),
                        "prepare\nkxxcp caught: No stages are configured in this pipeline");
+  ResultTreeList unusedL;
+  EXPECT_KXXCP_MESSAGE(pipelineM->identifyTransactionPrivate(nullptr, threadsM[1], nullptr,
+                                                             containerM.get(), umcM.get(), unusedL),
+                       "prepare\nkxxcp caught: Probe, container or metadata container is NULL");
   EXPECT_KXXCP_MESSAGE(makePipeline("mixed"), "PipelineFactory - Multi-modal search not supported");
   EXPECT_KXXCP_MESSAGE(pipelineM->getIdentifier({ModalityFace, InstanceFaceFrontal, AlgSta}),
                        "This stage not specified.");
@@ -494,6 +498,10 @@ TEST(ProbeDescriptorTest, QueriesAreValidatedAndCopiesOwnTheirParts) {
   const unsigned int goodL[] = {3, 1, QueryLanguage::kEqual, 2, 0, 77};  // trailing word dropped
   dL.setQuery(goodL, 6);
   EXPECT_EQ(dL.querySize(), 5u);
+  ProbeDescriptor otherL;
+  otherL.setQuery(goodL, 6);
+  otherL.setQuery(goodL, 0);  // no words: no query
+  EXPECT_FALSE(otherL.hasQuery());
   MultipassConfig configL;
   dL.setConfig(&configL);
   dL.setTransactionList({5});
