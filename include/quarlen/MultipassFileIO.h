@@ -158,7 +158,7 @@ class QUARLEN_EXPORT MultipassFileIO {
   // order, before any read), data file by data file in file order, and hands each to visitA in
   // that order with the bytes of its data record: sizeA is the data size of the blob's data file
   // (no zero padding up to getDataSize()); the bytes are valid during the call only. Records
-  // are read in runs of up to 128 KiB, skipping gaps of up to 64 KiB between wanted records; the
+  // are read in runs of up to 512 KiB, skipping gaps of up to 64 KiB between wanted records; the
   // read lock is held per run, never while visitA runs, so reloads of several probe slots
   // overlap. Returns false when a wanted record cannot be read or is not in use: the blobs
   // before it in file order have been visited, none after it. What visitA throws propagates.

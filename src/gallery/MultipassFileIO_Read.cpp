@@ -62,7 +62,7 @@ bool MultipassFileIO::read(const IdRecordKey& keyA, void* bufferA, bool verifyA)
 }
 
 bool MultipassFileIO::readBlobsInFileOrder(const BlobWanted& wantA, const BlobVisitor& visitA) {
-  constexpr std::uint64_t kRunBytes = 128u << 10;
+  constexpr std::uint64_t kRunBytes = 512u << 10;
   constexpr std::uint64_t kGapBytes = 64u << 10;
   using Place = std::pair<std::size_t, std::uint32_t>;  // data file index, record position
   std::vector<const IdRecKeyToBlobOffset*> wantedL;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -18,9 +19,11 @@
 #include <quarlen/ResultTreeList.h>
 #include <quarlen/TemplateBlockImp.h>
 #include <quarlen/TemplateImp.h>
+#include <quarlen/UniqueMetadataContainer.h>
 
 #include "support/Environment.h"
 #include "support/ExceptionMatchers.h"
+#include "support/RegistryConfig.h"
 #include "support/ScoreConfig.h"
 
 namespace {
@@ -203,6 +206,77 @@ TEST_F(StageTest, SeveralSamplesOfOneRecordAreNotRemoved) {
   EXPECT_EQ(stageL.numberOfTemplates(), 2u);
   ASSERT_EQ(errorsL.entriesM.size(), 1u);
   EXPECT_EQ(errorsL.entriesM[0], "Multiple samples per record detected. Delete not supported!");
+}
+
+// The placeholder identification of the base class: the first entries, score 0, unlabelled as
+// candidates of the probe slot (entries without a registry are left alone).
+TEST_F(StageTest, ThePlaceholderIdentificationReturnsTheFirstEntriesAndUnlabelsThem) {
+  quarlen_test::RegistryConfig configL(4);  // two probe slots
+  UniqueMetadataContainer registryL(ModalityFace);
+  std::vector<IdentityMetadata*> registeredL;
+  for (std::uint64_t t = 1; t <= 3; ++t) {
+    registeredL.push_back(registryL.addIdRecordKey({t + 10, t}, nullptr, nullptr, 0, false));
+  }
+  registryL.setAllSelected(0, true);
+  registryL.setAllSelected(1, true);
+  TemplateMatcherMultipass_Stage stageL(ModalityFace, InstanceFaceFrontal, AlgHgm, 5);
+  for (std::size_t i = 0; i < 3; ++i)
+    stageL.add(block(AlgHgm, 8, 1).get(), registeredL[i], sample(i));
+  stageL.add(block(AlgHgm, 8, 1).get(), md(99, 99), sample(99));
+  std::vector<Result> resultsL;
+  stageL.identifyTemplate(nullptr, 1, 2, resultsL);
+  ASSERT_EQ(resultsL.size(), 2u);
+  for (std::size_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(resultsL[i].personId(), i + 11);
+    EXPECT_EQ(resultsL[i].transactionId(), i + 1);
+    EXPECT_EQ(resultsL[i].sampleId(), sample(i));
+    EXPECT_EQ(resultsL[i].score(), 0.0f);
+  }
+  EXPECT_FALSE(registeredL[0]->getRealSelected(1));
+  EXPECT_FALSE(registeredL[1]->getRealSelected(1));
+  EXPECT_TRUE(registeredL[2]->getRealSelected(1));
+  EXPECT_TRUE(registeredL[0]->getRealSelected(0));  // other slots keep their candidates
+  resultsL.clear();
+  stageL.identifyTemplate(nullptr, 0, 10, resultsL);
+  ASSERT_EQ(resultsL.size(), 4u);
+  EXPECT_EQ(resultsL[3].personId(), 99u);
+  EXPECT_FALSE(registeredL[2]->getRealSelected(0));
+}
+
+// At debug level 2 the removal from an l1v stage of 1000 entries or more is timed to standard
+// output and the stage dumped to "stage.txt"; smaller stages, other algorithms and lower levels
+// stay quiet.
+TEST_F(StageTest, RemovalFromLargeL1vStagesIsTimedAtDebugLevelTwo) {
+  TempDir dirL;
+  const std::filesystem::path previousDirL = std::filesystem::current_path();
+  std::filesystem::current_path(dirL.path());
+  const int previousLevelL = kxutl::QuarlenInformation::debugLevelS;
+  auto removalOutput = [&](Algorithm algorithmA, unsigned countA, int levelA) {
+    std::filesystem::remove("stage.txt");
+    TemplateMatcherMultipass_Stage_MemManager stageL(ModalityFingerprint, InstanceFingerRightIndex,
+                                                     algorithmA, countA);
+    for (unsigned i = 0; i < countA; ++i) {
+      stageL.add(block(algorithmA, 16, i).get(), md(i, i), sample(i));
+    }
+    kxutl::QuarlenInformation::debugLevelS = levelA;
+    testing::internal::CaptureStdout();
+    const bool removedL = stageL.destroyIdRecord({5, 5});
+    std::string outL = testing::internal::GetCapturedStdout();
+    kxutl::QuarlenInformation::debugLevelS = previousLevelL;
+    EXPECT_TRUE(removedL);
+    if (std::filesystem::exists("stage.txt")) outL += "stage.txt";
+    return outL;
+  };
+  const std::string timedL = removalOutput(AlgL1v, 1000, 2);
+  for (const char* stepL : {"Delete Step 1) ", "Delete Step 2) ", "Delete Step 3) ",
+                            "Delete Step 4) ", "Delete Step 5) "}) {
+    EXPECT_NE(timedL.find(stepL), std::string::npos) << timedL;
+  }
+  EXPECT_NE(timedL.find("stage.txt"), std::string::npos);
+  EXPECT_EQ(removalOutput(AlgL1v, 999, 2), "");
+  EXPECT_EQ(removalOutput(AlgL1v, 1000, 1), "");
+  EXPECT_EQ(removalOutput(AlgHgm, 1000, 2), "");
+  std::filesystem::current_path(previousDirL);
 }
 
 TEST_F(StageTest, ResultSortingIsHighestFirstAndCanBeSwitchedOff) {
