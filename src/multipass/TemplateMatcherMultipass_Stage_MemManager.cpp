@@ -91,7 +91,7 @@ void TemplateMatcherMultipass_Stage_MemManager::addGalleryData(
     if (algorithmA != algorithmM) fail("TemplateBlockImp has not the configured algorithm");
     const unsigned char* dataL = dataA;
     const unsigned int sizeL = sizeA;
-    if (algorithmM == qridy::AlgMvxIris2PiSdk && sizeL >= 1 && dataL != nullptr) {
+    if (algorithmM == qridy::AlgMvxIris2PiSdk && dataL != nullptr) {
       if (irisEngineM == nullptr) fail("Iris stage memory manager without the engine...");
       if (irisBufferM.size() != sizeL) irisBufferM.resize(sizeL);
       std::memcpy(irisBufferM.data(), dataL, sizeL);

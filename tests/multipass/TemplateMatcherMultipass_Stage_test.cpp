@@ -419,7 +419,9 @@ TEST_F(StageTest, MemoryInUseCountsTheFilledPagesOfTheLastArray) {
   auto addL = [&](unsigned nA) { stageL.add(block(AlgHgm, 48, nA).get(), md(nA, nA), sample(nA)); };
   addL(0);
   const std::size_t vectorsL = stageL.memoryInUse() - 4096;  // one page of the first array
-  EXPECT_EQ(vectorsL, 1000 * 32 + 1000 * 8 + stageL.memoryArrays().capacity() * 16);
+  // Room for the arrays that the reserved count can fill (1000 / 200 + 1).
+  EXPECT_EQ(stageL.memoryArrays().capacity(), 6u);
+  EXPECT_EQ(vectorsL, 1000 * 32 + 1000 * 8 + 6 * 16);
   for (unsigned n = 1; n < 85; ++n) addL(n);
   EXPECT_EQ(stageL.memoryInUse(), vectorsL + 4096);  // 85 x 48 = 4080 bytes: one page
   addL(85);
@@ -436,6 +438,34 @@ TEST_F(StageTest, MemoryInUseCountsTheFilledPagesOfTheLastArray) {
   EXPECT_EQ(stageL.memoryInUse(), vectorsL + 9600);
   stageL.clear();
   EXPECT_EQ(stageL.memoryInUse(), vectorsL);
+}
+
+// Arrays taken and released are reported on standard error from debug levels 6 and 3 on.
+TEST_F(StageTest, ArrayChangesAreReportedAtTheirDebugLevels) {
+  ChunkConfig configL(48);  // one 48-byte slot per array
+  const int previousL = kxutl::QuarlenInformation::debugLevelS;
+  auto stderrOf = [&](int levelA, const std::function<void()>& changeA) {
+    kxutl::QuarlenInformation::debugLevelS = levelA;
+    testing::internal::CaptureStderr();
+    changeA();
+    kxutl::QuarlenInformation::debugLevelS = previousL;
+    return testing::internal::GetCapturedStderr();
+  };
+  TemplateMatcherMultipass_Stage_MemManager stageL(ModalityFace, InstanceFaceFrontal, AlgHgm, 10);
+  auto addL = [&](unsigned nA) { stageL.add(block(AlgHgm, 48, nA).get(), md(nA, nA), sample(nA)); };
+  addL(0);
+  const std::string createdL = "\ncreate new Memory Array [ ";
+  EXPECT_EQ(stderrOf(5, [&] { addL(1); }).find(createdL), std::string::npos);
+  EXPECT_NE(stderrOf(6, [&] { addL(2); }).find(createdL + "2 ] \n"), std::string::npos);
+  const std::string deletedL = "\ndelete memoryArrayVecM[ ";
+  EXPECT_EQ(stderrOf(2, [&] { stageL.destroyIdRecord({0, 0}); }).find(deletedL), std::string::npos);
+  EXPECT_NE(stderrOf(3,
+                     [&] {
+                       stageL.destroyIdRecord({1, 1});
+                     })
+                .find(deletedL + "1 ]\n"),
+            std::string::npos);
+  EXPECT_EQ(stageL.memoryArrays().size(), 1u);
 }
 
 TEST_F(StageTest, TheReservedCountIsAHardLimit) {
