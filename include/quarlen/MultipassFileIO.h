@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <istream>
 #include <map>
 #include <memory>
@@ -153,6 +154,18 @@ class QUARLEN_EXPORT MultipassFileIO {
   // file is smaller). False when the key is not in the index vector or the record cannot be
   // read; with verifyA, also when the record's bytes do not match its checksum.
   bool read(const IdRecordKey& keyA, void* bufferA, bool verifyA);
+  // Reads the blobs of the index entries that wantA accepts (called once per entry, in index
+  // order, before any read), data file by data file in file order, and hands each to visitA in
+  // that order with the bytes of its data record: sizeA is the data size of the blob's data file
+  // (no zero padding up to getDataSize()); the bytes are valid during the call only. Records
+  // are read in runs of up to 512 KiB, skipping gaps of up to 64 KiB between wanted records; the
+  // read lock is held per run, never while visitA runs, so reloads of several probe slots
+  // overlap. Returns false when a wanted record cannot be read or is not in use: the blobs
+  // before it in file order have been visited, none after it. What visitA throws propagates.
+  using BlobWanted = std::function<bool(const IdRecKeyToBlobOffset& entryA)>;
+  using BlobVisitor = std::function<void(const IdRecKeyToBlobOffset& entryA,
+                                         const unsigned char* dataA, unsigned int sizeA)>;
+  bool readBlobsInFileOrder(const BlobWanted& wantA, const BlobVisitor& visitA);
   // Removes keyA's blob and index record (true at once when the key is not stored). On failure
   // the removal is rolled back, the entry stays, errors are notified and the result is false.
   bool clear(const IdRecordKey& keyA);

@@ -22,7 +22,9 @@ namespace qrbase {
 // gallery size rounded up to 16.
 //
 // Memory: arrays of maxMemoryChunkSize / slot size slots (section "TEMPLATE_MATCHING_MULTIPASS",
-// key "maxMemoryChunkSize"; 16 MiB when absent, at least one slot per array). Entry i always
+// key "maxMemoryChunkSize"; 16 MiB when absent, at least one slot per array), taken without
+// being written: a slot's pages are touched when the slot is first filled, so the unused tail
+// of the last array costs address space, not memory. Entry i always
 // uses slot i: slot i lies in array i / capacity at offset (i % capacity) x slot size. Removal
 // keeps the entries dense by moving the last entry (its slot bytes, metadata and sample id) into
 // the hole, and releases the last array once the others hold every entry (one per call).
@@ -58,6 +60,20 @@ class QUARLEN_EXPORT TemplateMatcherMultipass_Stage_MemManager
   // unknown exception ( <algorithm> )".
   void add(const qridy::TemplateBlockImp* blockA, const qridy::IdentityMetadata* metadataA,
            KXuint128 sampleIdA) override;
+  // The add of a block given by its stored parts: sizeA bytes of gallery data at dataA of a
+  // block of algorithmA with symmetric flag symmetricA (the bytes stay the caller's and are
+  // copied into the next slot). Same rules, conversions and messages as add(block, ...), which
+  // calls it, except the null block warning; a null metadataA is "add - invalid input
+  // parameter(s)". Lets a reload put the gallery bytes of the files straight into the slots.
+  void addGalleryData(qridy::Algorithm algorithmA, const unsigned char* dataA, unsigned int sizeA,
+                      bool symmetricA, const qridy::IdentityMetadata* metadataA,
+                      KXuint128 sampleIdA);
+  // Between setStreamingAdds(true) and setStreamingAdds(false) adds write the slots with
+  // non-temporal stores where the platform has them: a reload of many templates then neither
+  // reads every slot line before writing it nor evicts the caches. Such stores are weakly
+  // ordered; switching back orders them before anything the thread does next, so the stage
+  // must not be handed to readers on other threads before that.
+  void setStreamingAdds(bool streamingA);
   // Frees every array; slot size and symmetric flag stay.
   void clear() override;
   // Removes every entry but keeps the arrays for the next adds (a stage refilled again and again,
@@ -67,7 +83,9 @@ class QUARLEN_EXPORT TemplateMatcherMultipass_Stage_MemManager
 
   const std::vector<MemoryArray>& memoryArrays() const { return memoryArrayVecM; }
   std::uint32_t maxMemoryChunkSize() const { return maxMemoryChunkSizeM; }
-  // Bytes held for the entries: the arrays plus the entry and index vectors' capacity.
+  // Bytes held for the entries: the entry and index vectors' capacity and the arrays, of the
+  // last array only the pages (4 KiB) up to the furthest slot filled so far (its other slots
+  // have never been written and take no memory).
   std::size_t memoryInUse() const;
   // The iris engine of an mvxIris2PiSdk stage (null otherwise), to bring stored codes back to
   // their record form.
@@ -91,6 +109,8 @@ class QUARLEN_EXPORT TemplateMatcherMultipass_Stage_MemManager
 
   std::vector<MemoryArray> memoryArrayVecM;
   std::uint32_t maxMemoryChunkSizeM = 0;
+  std::uint32_t lastArrayFilledM = 0;  // slots of the last array written at least once
+  bool streamingM = false;
   std::unique_ptr<kxegm::IrisMatchEngine> irisEngineM;
   std::vector<unsigned char> irisBufferM;
 };

@@ -43,6 +43,16 @@ class AlignedBuffer {
     return bufferL;
   }
 
+  // Raw aligned memory of sizeA bytes whose contents are not set: for owners that write every
+  // byte before reading it (the stage memory arrays fill each slot as they hand it out), so that
+  // the pages of a large block cost memory only once they are written. Null when sizeA is 0 or
+  // the memory cannot be had; released with free().
+  static unsigned char* allocateUninitialised(std::size_t sizeA) noexcept {
+    if (sizeA == 0) return nullptr;
+    return static_cast<unsigned char*>(
+        ::operator new (sizeA, std::align_val_t{kAlignment}, std::nothrow));
+  }
+
   AlignedBuffer() noexcept = default;
   AlignedBuffer(AlignedBuffer&& otherA) noexcept
       : dataM(std::exchange(otherA.dataM, nullptr)), sizeM(std::exchange(otherA.sizeM, 0)) {}

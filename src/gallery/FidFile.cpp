@@ -562,6 +562,15 @@ bool FidFile::readRecord(std::uint32_t slotA, void* dataA, std::uint32_t* checks
   return true;
 }
 
+bool FidFile::readRecords(std::uint32_t firstA, std::uint32_t countA, unsigned char* dstA) {
+  if (handleM == nullptr || dstA == nullptr || countA == 0 || firstA >= headerM.capacity ||
+      countA > headerM.capacity - firstA) {
+    return false;
+  }
+  return readDirect(recordOffset(firstA), dstA,
+                    static_cast<std::uint64_t>(countA) * headerM.recordSize);
+}
+
 bool FidFile::forEachRecord(bool dataA, const RecordVisitor& fnA) {
   if (handleM == nullptr) return false;
   const std::uint32_t sizeL = headerM.recordSize;

@@ -144,6 +144,10 @@ class FidFile {
   bool readRecord(std::uint32_t slotA, void* dataA, std::uint32_t* checksumA = nullptr);
   // Reads the status and checksum words of any record below the capacity.
   bool readRecordHeader(std::uint32_t slotA, std::uint32_t& statusA, std::uint32_t& checksumA);
+  // Reads countA whole records (status word, checksum word, data) from slot firstA on into dstA
+  // (countA x recordSize() bytes) in one read that bypasses the read-ahead buffer. False when
+  // the range reaches past the capacity or the read fails.
+  bool readRecords(std::uint32_t firstA, std::uint32_t countA, unsigned char* dstA);
 
   // Walks all records below the capacity in file order, reading whole records when dataA is
   // set, else only their headers; stops early when fnA returns false. False on a read failure.

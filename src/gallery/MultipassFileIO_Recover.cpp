@@ -9,6 +9,7 @@
 
 #include "gallery/FidFile.h"
 #include "gallery/MultipassFileIO_Internal.h"
+#include "gallery/RecordBlobView.h"
 
 namespace qridy {
 
@@ -63,6 +64,32 @@ void MultipassFileIO::readTemplateBlocksFromFidFileBlock(std::istringstream& isA
     triplesA.resize(std::min(triplesA.size(), firstL));
     throw;
   }
+}
+
+bool viewRecordBlob(const unsigned char* dataA, std::size_t sizeA,
+                    std::vector<RecordBlobEntry>& entriesA) {
+  entriesA.clear();
+  coding::Cursor curL(dataA, sizeA);
+  std::uint32_t countL = 0;
+  // Every entry takes at least 28 bytes (as the stream reader bounds the count).
+  if (!curL.getFixed32(countL) || countL > curL.remaining() / 28) return false;
+  for (std::uint32_t i = 0; i < countL; ++i) {
+    std::uint32_t modalityL = 0, instanceL = 0, algorithmL = 0;
+    RecordBlobEntry entryL;
+    if (!curL.getFixed32(modalityL) || !curL.getFixed32(instanceL) ||
+        !curL.getFixed32(algorithmL) || !curL.getFixed64(entryL.sampleId.low) ||
+        !curL.getFixed64(entryL.sampleId.high)) {
+      return false;
+    }
+    // Entries without a block are rare; the stream reader skips them with its diagnostics.
+    if (algorithmL == AlgUnknown) return false;
+    entryL.triple.modality = static_cast<Modality>(modalityL);
+    entryL.triple.instance = static_cast<Instance>(instanceL);
+    entryL.triple.algorithm = static_cast<Algorithm>(algorithmL);
+    if (!viewTemplateBlockRecord(curL, entryL.block)) return false;
+    entriesA.push_back(entryL);
+  }
+  return true;
 }
 
 int MultipassFileIO::recoverDataAndAdd(const std::map<BioMetricTriple, GalleryBlockSink*>& sinksA) {

@@ -12,6 +12,7 @@
 #include <quarlen/TemplateBlockImp.h>
 
 #include "common/AlignedBuffer.h"
+#include "common/SlotCopy.h"
 #include "multipass/FingerprintGallerySupport.h"
 
 namespace qrbase {
@@ -26,6 +27,7 @@ constexpr const char* kMemarrayFunction =
     "qrbase::TemplateMatcherMultipass_Stage_MemManager::addToMemarray";
 constexpr std::uint32_t kDefaultChunkSize = 16u << 20;
 constexpr std::uint32_t kStaSlotSize = 4096;
+constexpr std::size_t kPageSize = 4096;
 // Larger gallery parts cannot be slots: their size would not round up to 16 in 32 bits.
 constexpr std::uint32_t kMaxSlotSize = 0x7FFFFFF0u;
 
@@ -69,22 +71,27 @@ void TemplateMatcherMultipass_Stage_MemManager::init(const char*, const unsigned
 void TemplateMatcherMultipass_Stage_MemManager::add(const TemplateBlockImp* blockA,
                                                     const qridy::IdentityMetadata* metadataA,
                                                     KXuint128 sampleIdA) {
+  if (blockA == nullptr) {
+    kxntc::warning << "add input pointer is null > templateBlockPtrA"
+                   << " ( " << qridy::Types::algorithm2Text(algorithmM) << " )";
+    kxntc::notify(kxntc::warning);
+    KXXCP_THROW(kAddFunction, "add - invalid input parameter(s)");
+  }
+  addGalleryData(blockA->algorithm(), blockA->galleryDataPtr(), blockA->gallerySize(),
+                 blockA->isSymmetric(), metadataA, sampleIdA);
+}
+
+void TemplateMatcherMultipass_Stage_MemManager::addGalleryData(
+    Algorithm algorithmA, const unsigned char* dataA, unsigned int sizeA, bool symmetricA,
+    const qridy::IdentityMetadata* metadataA, KXuint128 sampleIdA) {
   // The algorithm's text is made only for a message: add is on the enrolment path.
   auto algorithmText = [this] { return qridy::Types::algorithm2Text(algorithmM); };
   try {
-    if (blockA == nullptr || metadataA == nullptr) {
-      if (blockA == nullptr) {
-        kxntc::warning << "add input pointer is null > templateBlockPtrA"
-                       << " ( " << algorithmText() << " )";
-        kxntc::notify(kxntc::warning);
-      }
-      fail("add - invalid input parameter(s)");
-    }
-    if (blockA->algorithm() != algorithmM)
-      fail("TemplateBlockImp has not the configured algorithm");
-    const unsigned char* dataL = blockA->galleryDataPtr();
-    const unsigned int sizeL = blockA->gallerySize();
-    if (algorithmM == qridy::AlgMvxIris2PiSdk && sizeL >= 1) {
+    if (metadataA == nullptr) fail("add - invalid input parameter(s)");
+    if (algorithmA != algorithmM) fail("TemplateBlockImp has not the configured algorithm");
+    const unsigned char* dataL = dataA;
+    const unsigned int sizeL = sizeA;
+    if (algorithmM == qridy::AlgMvxIris2PiSdk && dataL != nullptr) {
       if (irisEngineM == nullptr) fail("Iris stage memory manager without the engine...");
       if (irisBufferM.size() != sizeL) irisBufferM.resize(sizeL);
       std::memcpy(irisBufferM.data(), dataL, sizeL);
@@ -100,10 +107,10 @@ void TemplateMatcherMultipass_Stage_MemManager::add(const TemplateBlockImp* bloc
     const std::uint32_t slotL =
         dataSizeM != 0 ? dataSizeM
                        : static_cast<std::uint32_t>(qridy::AlignedBuffer::paddedSize(sizeL));
-    if (symmetricKnownM && blockA->isSymmetric() != symmetricM) {
+    if (symmetricKnownM && symmetricA != symmetricM) {
       std::ostringstream messageL;
-      messageL << "Symmetric flag inconsistent for " << algorithmText() << ":\t\""
-               << blockA->isSymmetric() << "\" (expected:" << symmetricM << ").";
+      messageL << "Symmetric flag inconsistent for " << algorithmText() << ":\t\"" << symmetricA
+               << "\" (expected:" << symmetricM << ").";
       fail(messageL.str());
     }
     if (sizeL > slotL) {
@@ -127,7 +134,7 @@ void TemplateMatcherMultipass_Stage_MemManager::add(const TemplateBlockImp* bloc
       throw;
     }
     if (!symmetricKnownM) {
-      symmetricM = blockA->isSymmetric();
+      symmetricM = symmetricA;
       symmetricKnownM = true;
     }
   } catch (const OwnFailure& failureA) {
@@ -152,8 +159,10 @@ bool TemplateMatcherMultipass_Stage_MemManager::tryAlloc(unsigned int countA, un
                                                          MemoryArray& arrayA) {
   const std::uint64_t bytesL = static_cast<std::uint64_t>(countA) * sizeA;
   if (bytesL == 0 || bytesL > std::numeric_limits<std::size_t>::max()) return false;
-  // Zeroed memory: a slot's padding reads as zero from the start.
-  unsigned char* dataL = qridy::AlignedBuffer::allocate(bytesL, SIZE_MAX).release();
+  // Not zeroed: addToMemarray writes every byte of a slot (data, then zeros) before the slot is
+  // used, so the slots not yet handed out (the tail of the last array) stay untouched pages.
+  unsigned char* dataL =
+      qridy::AlignedBuffer::allocateUninitialised(static_cast<std::size_t>(bytesL));
   if (dataL == nullptr) return false;
   arrayA.data = dataL;
   arrayA.capacity = countA;
@@ -176,6 +185,7 @@ unsigned char* TemplateMatcherMultipass_Stage_MemManager::addToMemarray(const un
       KXXCP_THROW(kMemarrayFunction, "Faild to alloc the requested memory.");
     }
     memoryArrayVecM.push_back(arrayL);
+    lastArrayFilledM = 0;
   }
   const std::uint32_t capacityL = memoryArrayVecM.front().capacity;
   const std::size_t arrayL = indexA / capacityL;
@@ -194,12 +204,21 @@ unsigned char* TemplateMatcherMultipass_Stage_MemManager::addToMemarray(const un
       qridy::AlignedBuffer::free(newL.data);
       throw;
     }
+    lastArrayFilledM = 0;
+  }
+  const std::uint32_t inArrayL = indexA - static_cast<std::uint32_t>(arrayL) * capacityL;
+  if (arrayL + 1 == memoryArrayVecM.size()) {
+    lastArrayFilledM = std::max(lastArrayFilledM, inArrayL + 1);
   }
   unsigned char* slotL =
-      memoryArrayVecM[arrayL].data + static_cast<std::size_t>(indexA % capacityL) * dataSizeM;
+      memoryArrayVecM[arrayL].data + static_cast<std::size_t>(inArrayL) * dataSizeM;
   // The slot is the data followed by zeros up to the slot size.
   const unsigned int copiedL = sizeA == 0 ? dataSizeM : sizeA;
-  std::memcpy(slotL, dataA, copiedL);
+  if (streamingM) {
+    qridy::slotcopy::copy(slotL, dataA, copiedL);
+  } else {
+    std::memcpy(slotL, dataA, copiedL);
+  }
   std::memset(slotL + copiedL, 0, dataSizeM - copiedL);
   return slotL;
 }
@@ -238,13 +257,20 @@ void TemplateMatcherMultipass_Stage_MemManager::destroyByIndices(
       }
       qridy::AlignedBuffer::free(memoryArrayVecM.back().data);
       memoryArrayVecM.pop_back();
+      lastArrayFilledM = memoryArrayVecM.back().capacity;
     }
   }
+}
+
+void TemplateMatcherMultipass_Stage_MemManager::setStreamingAdds(bool streamingA) {
+  if (streamingM && !streamingA) qridy::slotcopy::fence();
+  streamingM = streamingA;
 }
 
 void TemplateMatcherMultipass_Stage_MemManager::releaseArrays() {
   for (MemoryArray& arrayL : memoryArrayVecM) qridy::AlignedBuffer::free(arrayL.data);
   memoryArrayVecM.clear();
+  lastArrayFilledM = 0;
 }
 
 void TemplateMatcherMultipass_Stage_MemManager::clear() {
@@ -264,10 +290,14 @@ std::size_t TemplateMatcherMultipass_Stage_MemManager::memoryInUse() const {
   std::size_t bytesL = galleryVecM.capacity() * sizeof(GalleryEntry) +
                        idVectorM.capacity() * sizeof(GalleryEntry*) +
                        memoryArrayVecM.capacity() * sizeof(MemoryArray);
-  for (const MemoryArray& arrayL : memoryArrayVecM) {
-    bytesL += static_cast<std::size_t>(arrayL.capacity) * dataSizeM;
+  if (memoryArrayVecM.empty()) return bytesL;
+  for (std::size_t i = 0; i + 1 < memoryArrayVecM.size(); ++i) {
+    bytesL += static_cast<std::size_t>(memoryArrayVecM[i].capacity) * dataSizeM;
   }
-  return bytesL;
+  // Of the last array only the pages up to the furthest slot ever filled.
+  const std::size_t filledL = static_cast<std::size_t>(lastArrayFilledM) * dataSizeM;
+  const std::size_t arrayL = static_cast<std::size_t>(memoryArrayVecM.back().capacity) * dataSizeM;
+  return bytesL + std::min(arrayL, (filledL + kPageSize - 1) / kPageSize * kPageSize);
 }
 
 }  // namespace qrbase

@@ -24,6 +24,7 @@
 
 #include "common/Coding.h"
 #include "frame/DomXmlParser.h"
+#include "gallery/RecordBlobView.h"
 #include "multipass/FingerprintGallerySupport.h"
 
 namespace qrbase {
@@ -636,41 +637,72 @@ int TemplateMatcherMultipass_TemplateContainer::reloadAndAddToGallery(
           ? static_cast<unsigned int>(&threadA - threadStructsM.data())
           : 0;
   const bool selectedOnlyL = metadataM != nullptr && metadataM->useFilterScores(probeL);
-  // The records in file order: the reads then walk every data file once, front to back.
-  std::vector<MultipassFileIO::IdRecKeyToBlobOffset> entriesL;
-  entriesL.reserve(fileL->getIdRecKeyToBlobOffsetMap().size());
-  for (const auto& entryL : fileL->getIdRecKeyToBlobOffsetMap()) {
-    if (entryL.metadata == nullptr) continue;  // not enrolled (see recoverGallery)
-    if (selectedOnlyL && !entryL.metadata->getRealSelected(probeL)) continue;
-    entriesL.push_back(entryL);
-  }
-  std::sort(entriesL.begin(), entriesL.end(), [](const auto& aA, const auto& bA) {
-    return aA.dataFileIndex != bA.dataFileIndex ? aA.dataFileIndex < bA.dataFileIndex
-                                                : aA.dataPosition < bA.dataPosition;
-  });
   // Scattered reads of selected records gain nothing from read-ahead. The switch belongs to the
   // files, shared by every slot: reloads of every record (file order) leave it alone.
   const bool switchOffL = selectedOnlyL && !enableCachingForSelectedCasesM;
   if (switchOffL) fileL->enableCachingForDataFidFiles(false);
   int addedL = 0;
-  std::vector<unsigned char> bufferL(fileL->getDataSize());
+  // The last reload stage looked up: a blob's entries mostly repeat the triples of the one
+  // before.
+  BioMetricTriple lastTripleL{};
+  ReloadStagesStruct* lastStageL = nullptr;
+  auto stageOf = [&](const BioMetricTriple& tripleA) -> ReloadStagesStruct* {
+    if (lastStageL == nullptr || !(tripleA == lastTripleL)) {
+      auto itL = threadA.reloadStages.find(tripleA);
+      if (itL == threadA.reloadStages.end()) return nullptr;
+      lastTripleL = tripleA;
+      lastStageL = &itL->second;
+    }
+    return lastStageL;
+  };
+  // The slots are written once now and read by the identification later: the copies bypass
+  // the caches (ended below, on every path, before the stages go to the readers).
+  for (auto& [tripleL, reloadL] : threadA.reloadStages) reloadL.stage->setStreamingAdds(true);
+  std::vector<qridy::RecordBlobEntry> viewL;
+  std::vector<unsigned char> paddedL;
   std::istringstream streamL;
   BlobEntries blobL;
   try {
-    for (const auto& entryL : entriesL) {
-      if (!fileL->read(entryL.key, bufferL.data(), false)) {
-        KXXCP_THROW("qrbase::TemplateMatcherMultipass_TemplateContainer::reloadAndAddToGallery",
-                    "Read from fid file failed. Returns false.\nLine:" << __LINE__);
-      }
-      blobL.reset();
-      blobL.parse(bufferL, streamL);
-      for (std::size_t i = 0; i < blobL.blocks.size(); ++i) {
-        auto reloadL = threadA.reloadStages.find(blobL.triples[i]);
-        if (reloadL == threadA.reloadStages.end()) continue;
-        reloadL->second.stage->add(blobL.blocks[i], entryL.metadata, blobL.sampleIds[i]);
-        reloadL->second.loaded = true;
-        ++addedL;
-      }
+    // The records in file order, every data file read front to back in large runs; each blob's
+    // gallery parts go from the read buffer straight into the slots.
+    const bool completeL = fileL->readBlobsInFileOrder(
+        [&](const MultipassFileIO::IdRecKeyToBlobOffset& entryA) {
+          // Entries without metadata are not enrolled (see recoverGallery).
+          return entryA.metadata != nullptr &&
+                 (!selectedOnlyL || entryA.metadata->getRealSelected(probeL));
+        },
+        [&](const MultipassFileIO::IdRecKeyToBlobOffset& entryA, const unsigned char* dataA,
+            unsigned int sizeA) {
+          if (qridy::viewRecordBlob(dataA, sizeA, viewL)) {
+            for (const qridy::RecordBlobEntry& e : viewL) {
+              ReloadStagesStruct* reloadL = stageOf(e.triple);
+              if (reloadL == nullptr) continue;
+              reloadL->stage->addGalleryData(e.block.algorithm, e.block.gallery,
+                                             e.block.gallerySize, e.block.symmetric,
+                                             entryA.metadata, e.sampleId);
+              reloadL->loaded = true;
+              ++addedL;
+            }
+            return;
+          }
+          // Anything the in-place view refuses is read as a stored blob always was (zero-padded
+          // to the largest data size): it throws the message of the fault, or reads what the view
+          // leaves to it.
+          paddedL.assign(dataA, dataA + sizeA);
+          paddedL.resize(std::max<std::size_t>(sizeA, fileL->getDataSize()), 0);
+          blobL.reset();
+          blobL.parse(paddedL, streamL);
+          for (std::size_t i = 0; i < blobL.blocks.size(); ++i) {
+            ReloadStagesStruct* reloadL = stageOf(blobL.triples[i]);
+            if (reloadL == nullptr) continue;
+            reloadL->stage->add(blobL.blocks[i], entryA.metadata, blobL.sampleIds[i]);
+            reloadL->loaded = true;
+            ++addedL;
+          }
+        });
+    if (!completeL) {
+      KXXCP_THROW("qrbase::TemplateMatcherMultipass_TemplateContainer::reloadAndAddToGallery",
+                  "Read from fid file failed. Returns false.\nLine:" << __LINE__);
     }
   } catch (const kxxcp::Exception& eA) {
     kxntc::error << "kxxcp at reload templates. Number of templates added: " << addedL << "\n"
@@ -680,6 +712,7 @@ int TemplateMatcherMultipass_TemplateContainer::reloadAndAddToGallery(
     kxntc::error << "unknown exc at reload templates";
     kxntc::notify(kxntc::error);
   }
+  for (auto& [tripleL, reloadL] : threadA.reloadStages) reloadL.stage->setStreamingAdds(false);
   if (switchOffL) fileL->enableCachingForDataFidFiles(true);
   // Stages of this harddisk count as loaded even when no record holds their triple.
   for (auto& [tripleL, reloadL] : threadA.reloadStages) {

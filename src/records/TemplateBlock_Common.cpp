@@ -8,6 +8,7 @@
 #include <quarlen/TemplateMetaDataIris.h>
 
 #include "records/RecordIo.h"
+#include "records/TemplateBlockView.h"
 
 namespace qridy {
 
@@ -215,6 +216,37 @@ void TemplateBlock_Common::readRecord(std::istream& isA) {
   coding::Cursor probeCurL(fieldsL, recordio::readUpTo(isA, fieldsL, sizeof fieldsL));
   readPartL(probeCurL, probeChecksumM, probeSizeM, probeDataM,
             "Checksum error reading probe data.");
+}
+
+bool viewTemplateBlockRecord(coding::Cursor& curA, TemplateBlockView& viewA) {
+  std::uint16_t versionL = 0, algorithmL = 0;
+  unsigned char magicL[2] = {}, symmetricL = 0;
+  if (!curA.getBytes(magicL, 2) || magicL[0] != 'T' || magicL[1] != 'B' ||
+      !curA.getFixed16(versionL) || versionL != TemplateBlock_Common::kVersion ||
+      !curA.getFixed16(algorithmL) || !curA.getBytes(&symmetricL, 1)) {
+    return false;
+  }
+  // One part: checksum and size, then the bytes, which must be there and match.
+  auto partL = [&curA](const unsigned char*& dataA, std::uint32_t& sizeA) {
+    std::uint32_t checksumL = 0;
+    if (!curA.getFixed32(checksumL) || !curA.getFixed32(sizeA) || curA.remaining() < sizeA) {
+      return false;
+    }
+    dataA = sizeA == 0 ? nullptr : curA.position();
+    curA.skip(sizeA);
+    return TemplateBlock_Common::calculateChecksum(dataA, sizeA) == checksumL;
+  };
+  const unsigned char* galleryL = nullptr;
+  const unsigned char* otherL = nullptr;
+  std::uint32_t gallerySizeL = 0, otherSizeL = 0;
+  if (!partL(galleryL, gallerySizeL) || !partL(otherL, otherSizeL) || !partL(otherL, otherSizeL)) {
+    return false;
+  }
+  viewA.algorithm = static_cast<Algorithm>(algorithmL);
+  viewA.symmetric = static_cast<signed char>(symmetricL) > 0;  // as read() takes the byte
+  viewA.gallery = galleryL;
+  viewA.gallerySize = gallerySizeL;
+  return true;
 }
 
 std::ostream& TemplateBlock_Common::write(std::ostream& osA) const {

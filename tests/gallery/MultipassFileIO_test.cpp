@@ -8,9 +8,12 @@
 #include <qrlcore/Notification.h>
 #include <qrlcore/QuarlenInformation.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -22,6 +25,7 @@
 #include "gallery/FidChecksum.h"
 #include "gallery/FidJournal.h"
 #include "gallery/MultiPartFidFile.h"
+#include "gallery/RecordBlobView.h"
 #include "support/Environment.h"
 #include "support/ExceptionMatchers.h"
 #include "support/FaultyFiles.h"
@@ -428,7 +432,6 @@ TEST_F(MultipassFileIOTest, ReadVerifiesTheRecordChecksum) {
   auto gL = created({16});
   addBlob(*gL, 1, 1, 16);
   ASSERT_TRUE(gL->writeCacheToDisk());
-  gL->close();
   {
     std::fstream fL(path("g_16.dat"), std::ios::in | std::ios::out | std::ios::binary);
     fL.seekp(88 + 8 + 3);
@@ -481,6 +484,150 @@ BioMetricTriple triple(Modality mA, Instance iA, Algorithm aA) {
   tL.instance = iA;
   tL.algorithm = aA;
   return tL;
+}
+
+// The reload walk: wanted blobs in file order (data file by data file, record by record), not in
+// key order, whatever the selection does to the runs it reads; an unreadable record ends it.
+TEST_F(MultipassFileIOTest, TheBlobWalkVisitsWantedBlobsInFileOrder) {
+  auto gL = created({2000, 100});
+  // 1200 blobs of the 2000-byte file take many runs of reads; keys fall as the file grows.
+  struct Stored {
+    IdRecordKey key;
+    unsigned int file;
+  };
+  std::vector<Stored> fileOrderL;
+  for (std::uint64_t n = 0; n < 1230; ++n) {
+    const std::uint64_t tL = 5000 - n;
+    const unsigned int sizeL = n % 41 == 0 ? 100 : 2000;  // every 41st to the small file
+    ASSERT_TRUE(addBlob(*gL, tL % 7, tL, sizeL));
+    fileOrderL.push_back({IdRecordKey(tL % 7, tL), sizeL == 100 ? 1u : 0u});
+  }
+  ASSERT_TRUE(gL->writeCacheToDisk());
+  std::stable_sort(fileOrderL.begin(), fileOrderL.end(),
+                   [](const Stored& aA, const Stored& bA) { return aA.file < bA.file; });
+  auto walk = [&](MultipassFileIO& galleryA, const std::function<bool(std::uint64_t)>& wantA,
+                  std::vector<IdRecordKey>& seenA) {
+    seenA.clear();
+    return galleryA.readBlobsInFileOrder(
+        [&](const MultipassFileIO::IdRecKeyToBlobOffset& eA) {
+          return wantA(eA.key.transactionId);
+        },
+        [&](const MultipassFileIO::IdRecKeyToBlobOffset& eA, const unsigned char* dataA,
+            unsigned int sizeA) {
+          const auto& kL = eA.key;
+          const unsigned int expectedL = galleryA.dataFileSize(eA.dataFileIndex);
+          EXPECT_EQ(sizeA, expectedL);
+          const Bytes wantL = padded(
+              blobFor(kL.personId, kL.transactionId, expectedL == 100 ? 100 : 2000), expectedL);
+          EXPECT_TRUE(std::equal(wantL.begin(), wantL.end(), dataA)) << kL.transactionId;
+          seenA.push_back(kL);
+        });
+  };
+  // All, runs broken by gaps (every 50th: gaps above 64 KiB), runs across gaps (every 20th),
+  // a scattered choice, none.
+  const std::vector<std::function<bool(std::uint64_t)>> selectionsL{
+      [](std::uint64_t) { return true; }, [](std::uint64_t tA) { return tA % 50 == 3; },
+      [](std::uint64_t tA) { return tA % 20 == 0; },
+      [](std::uint64_t tA) { return (tA * 2654435761u) % 97 < 13; },
+      [](std::uint64_t) { return false; }};
+  std::vector<IdRecordKey> seenL;
+  for (std::size_t s = 0; s < selectionsL.size(); ++s) {
+    ASSERT_TRUE(walk(*gL, selectionsL[s], seenL)) << s;
+    std::vector<IdRecordKey> expectedL;
+    for (const Stored& st : fileOrderL) {
+      if (selectionsL[s](st.key.transactionId)) expectedL.push_back(st.key);
+    }
+    EXPECT_EQ(seenL, expectedL) << "selection " << s;
+  }
+
+  // A record that is not in use (its status word overwritten behind the open gallery's back)
+  // ends the walk there.
+  const std::size_t brokenL = 700;
+  const IdRecordKey brokenKeyL = fileOrderL[brokenL].key;
+  std::uint32_t positionL = 0;
+  for (const auto& eL : gL->getIdRecKeyToBlobOffsetMap()) {
+    if (eL.key == brokenKeyL) positionL = eL.dataPosition;
+  }
+  gL->close();
+  {
+    std::fstream fL(gL->dataFileName(0), std::ios::in | std::ios::out | std::ios::binary);
+    fL.seekp(88 + static_cast<std::streamoff>(positionL) * 2008);
+    fL.write("\0\0\0\0", 4);
+  }
+  EXPECT_FALSE(walk(
+      *gL, [](std::uint64_t) { return true; }, seenL));
+  std::vector<IdRecordKey> beforeL;
+  for (std::size_t i = 0; i < brokenL; ++i) beforeL.push_back(fileOrderL[i].key);
+  EXPECT_EQ(seenL, beforeL);
+}
+
+// The in-place reading of record blobs agrees with the stream reader on every blob it accepts,
+// and refuses every blob that the stream reader refuses: each cut and each flipped byte of a
+// valid blob is tried (the bytes sit in a buffer of their exact size: nothing beyond is read).
+TEST(RecordBlobTest, TheInPlaceViewAgreesWithTheStreamReader) {
+  const BioMetricTriple faceL = triple(ModalityFace, InstanceFaceFrontal, AlgHgmFloat);
+  const BioMetricTriple staL = triple(ModalityFace, InstanceFaceFrontal, AlgSta);
+  const std::string goodL = recordBlob(
+      {{faceL, KXuint128{0x0102, 0x0304}, "gallery-1"}, {staL, KXuint128{5, 6}, "gallery-22"}});
+  std::vector<RecordBlobEntry> viewL;
+  {
+    const Bytes bytesL(goodL.begin(), goodL.end());
+    ASSERT_TRUE(viewRecordBlob(bytesL.data(), bytesL.size(), viewL));
+    ASSERT_EQ(viewL.size(), 2u);
+    EXPECT_EQ(viewL[0].triple, faceL);
+    EXPECT_EQ(viewL[0].sampleId, (KXuint128{0x0102, 0x0304}));
+    EXPECT_EQ(viewL[1].triple, staL);
+    EXPECT_EQ(viewL[1].sampleId, (KXuint128{5, 6}));
+    EXPECT_EQ(viewL[1].block.algorithm, AlgSta);
+    EXPECT_FALSE(viewL[1].block.symmetric);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(viewL[1].block.gallery),
+                          viewL[1].block.gallerySize),
+              "gallery-22");
+  }
+  auto agree = [&](const std::string& blobA) {
+    const Bytes bytesL(blobA.begin(), blobA.end());
+    const bool viewedL = viewRecordBlob(bytesL.data(), bytesL.size(), viewL);
+    std::istringstream isL(blobA);
+    std::vector<TemplateBlockImp*> blocksL;
+    std::vector<KXuint128> idsL;
+    std::vector<BioMetricTriple> triplesL;
+    try {
+      MultipassFileIO::readTemplateBlocksFromFidFileBlock(isL, blocksL, idsL, triplesL);
+    } catch (const kxxcp::Exception&) {
+      return !viewedL;
+    }
+    bool sameL = true;
+    if (viewedL) {
+      sameL = viewL.size() == blocksL.size();
+      for (std::size_t i = 0; sameL && i < blocksL.size(); ++i) {
+        const TemplateBlockView& v = viewL[i].block;
+        sameL = viewL[i].triple == triplesL[i] && viewL[i].sampleId == idsL[i] &&
+                v.algorithm == blocksL[i]->algorithm() &&
+                v.symmetric == blocksL[i]->isSymmetric() &&
+                v.gallerySize == blocksL[i]->gallerySize() &&
+                (v.gallerySize == 0 ||
+                 std::memcmp(v.gallery, blocksL[i]->galleryDataPtr(), v.gallerySize) == 0);
+      }
+    }
+    for (TemplateBlockImp* b : blocksL) delete b;
+    return sameL;
+  };
+  for (std::size_t n = 0; n <= goodL.size(); ++n) {
+    ASSERT_TRUE(agree(goodL.substr(0, n))) << "cut at " << n;
+  }
+  for (std::size_t i = 0; i < goodL.size(); ++i) {
+    for (unsigned char flip : {0x01, 0x80, 0xFF}) {
+      std::string badL = goodL;
+      badL[i] = static_cast<char>(badL[i] ^ flip);
+      ASSERT_TRUE(agree(badL)) << "byte " << i << " ^ " << int(flip);
+    }
+  }
+  // An entry without a block is left to the stream reader.
+  const std::string withoutL =
+      recordBlob({{faceL, KXuint128{1, 2}, "x"},
+                  {triple(ModalityIris, InstanceIrisLeft, AlgUnknown), {}, ""}});
+  const Bytes withoutBytesL(withoutL.begin(), withoutL.end());
+  EXPECT_FALSE(viewRecordBlob(withoutBytesL.data(), withoutBytesL.size(), viewL));
 }
 
 TEST(RecordBlobTest, SplitsEntriesAndSkipsAlgorithm255) {

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <random>
@@ -12,12 +14,16 @@
 
 #include <qrlcore/QuarlenInformation.h>
 #include <qrliris/IrisMatchEngine.h>
+#include <quarlen/BioRecordImp.h>
+#include <quarlen/ResultIdRecord.h>
 #include <quarlen/ResultTreeList.h>
 #include <quarlen/TemplateBlockImp.h>
 #include <quarlen/TemplateImp.h>
+#include <quarlen/UniqueMetadataContainer.h>
 
 #include "support/Environment.h"
 #include "support/ExceptionMatchers.h"
+#include "support/RegistryConfig.h"
 #include "support/ScoreConfig.h"
 
 namespace {
@@ -166,9 +172,27 @@ TEST_F(StageTest, LookUpsByPersonKeyAndSampleSeeTheCurrentGallery) {
   stageL.identifyTransaction(nullptr, std::vector<IdRecordKey>{{9, 0}}, byKeyL);
   ASSERT_EQ(byKeyL.size(), 1u);
   EXPECT_EQ(byKeyL[0].sampleId(), sample(4));
+  // Every entry as one zero score of the stage's algorithm, at its identity, the stage's
+  // modality and instance and its sample.
   ResultTreeList treeL;
   stageL.identifyTransaction(nullptr, treeL);
-  EXPECT_EQ(treeL.size(), 5u);
+  ASSERT_EQ(treeL.size(), 5u);
+  for (const ResultIdRecord& r : treeL.resultIdRecordVector()) {
+    const auto entriesL =
+        stageL.getGalleryEntriesByIdRecordKey({{r.personId(), r.transactionId()}});
+    ASSERT_EQ(entriesL.size(), 1u) << r.personId() << "/" << r.transactionId();
+    EXPECT_EQ(r.getScore(), 0.0f);
+    ASSERT_EQ(r.bioRecords().size(), 1u);
+    const auto& bioL = r.bioRecords().begin();
+    EXPECT_EQ(bioL->first, BioRecordImp::calculateHashKey(ModalityFace, InstanceFaceFrontal));
+    ASSERT_EQ(bioL->second.templates().size(), 1u);
+    EXPECT_EQ(bioL->second.templates().begin()->first, entriesL[0]->sampleId);
+    const auto& blocksL = bioL->second.templates().begin()->second.blocks();
+    ASSERT_EQ(blocksL.size(), 1u);
+    EXPECT_EQ(blocksL.begin()->first, AlgHgm);
+    EXPECT_EQ(blocksL.begin()->second.getScore(), 0.0f);
+    EXPECT_FALSE(blocksL.begin()->second.isNormalaizedScore());
+  }
   EXPECT_KXXCP_MESSAGE(stageL.processBinMap(qrbase::BinMap{}, qrbase::FilterModeNone),
                        "!!! Work to do here !!!");
 }
@@ -182,6 +206,77 @@ TEST_F(StageTest, SeveralSamplesOfOneRecordAreNotRemoved) {
   EXPECT_EQ(stageL.numberOfTemplates(), 2u);
   ASSERT_EQ(errorsL.entriesM.size(), 1u);
   EXPECT_EQ(errorsL.entriesM[0], "Multiple samples per record detected. Delete not supported!");
+}
+
+// The placeholder identification of the base class: the first entries, score 0, unlabelled as
+// candidates of the probe slot (entries without a registry are left alone).
+TEST_F(StageTest, ThePlaceholderIdentificationReturnsTheFirstEntriesAndUnlabelsThem) {
+  quarlen_test::RegistryConfig configL(4);  // two probe slots
+  UniqueMetadataContainer registryL(ModalityFace);
+  std::vector<IdentityMetadata*> registeredL;
+  for (std::uint64_t t = 1; t <= 3; ++t) {
+    registeredL.push_back(registryL.addIdRecordKey({t + 10, t}, nullptr, nullptr, 0, false));
+  }
+  registryL.setAllSelected(0, true);
+  registryL.setAllSelected(1, true);
+  TemplateMatcherMultipass_Stage stageL(ModalityFace, InstanceFaceFrontal, AlgHgm, 5);
+  for (std::size_t i = 0; i < 3; ++i)
+    stageL.add(block(AlgHgm, 8, 1).get(), registeredL[i], sample(i));
+  stageL.add(block(AlgHgm, 8, 1).get(), md(99, 99), sample(99));
+  std::vector<Result> resultsL;
+  stageL.identifyTemplate(nullptr, 1, 2, resultsL);
+  ASSERT_EQ(resultsL.size(), 2u);
+  for (std::size_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(resultsL[i].personId(), i + 11);
+    EXPECT_EQ(resultsL[i].transactionId(), i + 1);
+    EXPECT_EQ(resultsL[i].sampleId(), sample(i));
+    EXPECT_EQ(resultsL[i].score(), 0.0f);
+  }
+  EXPECT_FALSE(registeredL[0]->getRealSelected(1));
+  EXPECT_FALSE(registeredL[1]->getRealSelected(1));
+  EXPECT_TRUE(registeredL[2]->getRealSelected(1));
+  EXPECT_TRUE(registeredL[0]->getRealSelected(0));  // other slots keep their candidates
+  resultsL.clear();
+  stageL.identifyTemplate(nullptr, 0, 10, resultsL);
+  ASSERT_EQ(resultsL.size(), 4u);
+  EXPECT_EQ(resultsL[3].personId(), 99u);
+  EXPECT_FALSE(registeredL[2]->getRealSelected(0));
+}
+
+// At debug level 2 the removal from an l1v stage of 1000 entries or more is timed to standard
+// output and the stage dumped to "stage.txt"; smaller stages, other algorithms and lower levels
+// stay quiet.
+TEST_F(StageTest, RemovalFromLargeL1vStagesIsTimedAtDebugLevelTwo) {
+  TempDir dirL;
+  const std::filesystem::path previousDirL = std::filesystem::current_path();
+  std::filesystem::current_path(dirL.path());
+  const int previousLevelL = kxutl::QuarlenInformation::debugLevelS;
+  auto removalOutput = [&](Algorithm algorithmA, unsigned countA, int levelA) {
+    std::filesystem::remove("stage.txt");
+    TemplateMatcherMultipass_Stage_MemManager stageL(ModalityFingerprint, InstanceFingerRightIndex,
+                                                     algorithmA, countA);
+    for (unsigned i = 0; i < countA; ++i) {
+      stageL.add(block(algorithmA, 16, i).get(), md(i, i), sample(i));
+    }
+    kxutl::QuarlenInformation::debugLevelS = levelA;
+    testing::internal::CaptureStdout();
+    const bool removedL = stageL.destroyIdRecord({5, 5});
+    std::string outL = testing::internal::GetCapturedStdout();
+    kxutl::QuarlenInformation::debugLevelS = previousLevelL;
+    EXPECT_TRUE(removedL);
+    if (std::filesystem::exists("stage.txt")) outL += "stage.txt";
+    return outL;
+  };
+  const std::string timedL = removalOutput(AlgL1v, 1000, 2);
+  for (const char* stepL : {"Delete Step 1) ", "Delete Step 2) ", "Delete Step 3) ",
+                            "Delete Step 4) ", "Delete Step 5) "}) {
+    EXPECT_NE(timedL.find(stepL), std::string::npos) << timedL;
+  }
+  EXPECT_NE(timedL.find("stage.txt"), std::string::npos);
+  EXPECT_EQ(removalOutput(AlgL1v, 999, 2), "");
+  EXPECT_EQ(removalOutput(AlgL1v, 1000, 1), "");
+  EXPECT_EQ(removalOutput(AlgHgm, 1000, 2), "");
+  std::filesystem::current_path(previousDirL);
 }
 
 TEST_F(StageTest, ResultSortingIsHighestFirstAndCanBeSwitchedOff) {
@@ -223,7 +318,17 @@ TEST_F(StageTest, SlotSizeRulesAndTheirMessages) {
 
   TemplateMatcherMultipass_Stage_MemManager hgmL(ModalityFace, InstanceFaceFrontal, AlgHgm, 10);
   EXPECT_EQ(hgmL.dataSize(), 0u);
-  EXPECT_KXXCP_MESSAGE(hgmL.add(nullptr, md(1, 1), sample(1)), "add - invalid input parameter(s)");
+  {
+    std::vector<std::pair<kxntc::Level, std::string>> notesL;
+    const kxntc::Sink previousL = kxntc::setSink(
+        [&](kxntc::Level levelA, const std::string& textA) { notesL.emplace_back(levelA, textA); });
+    EXPECT_KXXCP_MESSAGE(hgmL.add(nullptr, md(1, 1), sample(1)),
+                         "add - invalid input parameter(s)");
+    kxntc::setSink(previousL);
+    ASSERT_EQ(notesL.size(), 1u);
+    EXPECT_EQ(notesL[0].first, kxntc::Level::warning);
+    EXPECT_EQ(notesL[0].second, "add input pointer is null > templateBlockPtrA ( hgm )");
+  }
   EXPECT_KXXCP_MESSAGE(hgmL.add(block(AlgHgm, 8, 1).get(), nullptr, sample(1)),
                        "add - invalid input parameter(s)");
   EXPECT_KXXCP_MESSAGE(hgmL.add(block(AlgHgm, 0, 1).get(), md(1, 1), sample(1)),
@@ -244,6 +349,123 @@ TEST_F(StageTest, SlotSizeRulesAndTheirMessages) {
   EXPECT_EQ(reinterpret_cast<std::uintptr_t>(slotL) % 16, 0u);
   EXPECT_EQ(std::memcmp(slotL, block(AlgHgm, 33, 1)->galleryDataPtr(), 33), 0);
   EXPECT_EQ(std::count(slotL + 33, slotL + 48, 0), 15);
+}
+
+// The add of stored gallery bytes and the add of a block are one rule: the same sequence through
+// both gives the same messages (the golden list) and the same stage, byte for byte, with the
+// slots of the second written by streaming stores.
+TEST_F(StageTest, AddingStoredGalleryBytesFollowsTheRulesOfAddingABlock) {
+  struct Case {
+    Algorithm algorithm;
+    unsigned size;
+    bool symmetric;
+    const char* message;  // empty: added
+  };
+  const std::vector<Case> casesL{
+      {AlgSta, 16, false, "TemplateBlockImp has not the configured algorithm"},
+      {AlgHgm, 0, false, "template has no gallery data ( hgm )"},
+      {AlgHgm, 33, false, ""},
+      {AlgHgm, 49, false, "The data size of your template is too large. (exp, current) = (48, 49)"},
+      {AlgHgm, 16, true, "Symmetric flag inconsistent for hgm:\t\"1\" (expected:0)."},
+      {AlgHgm, 48, false, ""},
+      {AlgHgm, 20, false, ""},
+      {AlgHgm, 20, false, "Cannot add to gallery, because number of reserved templates reached."},
+  };
+  TemplateMatcherMultipass_Stage_MemManager byBlockL(ModalityFace, InstanceFaceFrontal, AlgHgm, 3);
+  TemplateMatcherMultipass_Stage_MemManager byBytesL(ModalityFace, InstanceFaceFrontal, AlgHgm, 3);
+  auto messageOf = [](const std::function<void()>& addA) -> std::string {
+    try {
+      addA();
+      return "";
+    } catch (const kxxcp::Exception& eA) {
+      return eA.getMessage();
+    }
+  };
+  byBytesL.setStreamingAdds(true);
+  for (std::size_t i = 0; i < casesL.size(); ++i) {
+    const Case& c = casesL[i];
+    const auto blockL = block(c.algorithm, c.size, static_cast<unsigned>(i), c.symmetric);
+    EXPECT_EQ(messageOf([&] { byBlockL.add(blockL.get(), md(i, i), sample(i)); }), c.message) << i;
+    EXPECT_EQ(messageOf([&] {
+                byBytesL.addGalleryData(c.algorithm, blockL->galleryDataPtr(), c.size, c.symmetric,
+                                        md(i, i), sample(i));
+              }),
+              c.message)
+        << i;
+  }
+  byBytesL.setStreamingAdds(false);
+  const unsigned char bytesL[16] = {1};
+  EXPECT_EQ(
+      messageOf([&] { byBytesL.addGalleryData(AlgHgm, bytesL, 16, false, nullptr, sample(9)); }),
+      "add - invalid input parameter(s)");
+  EXPECT_EQ(byBytesL.dataSize(), 48u);
+  EXPECT_EQ(byBytesL.isSymmetric(), byBlockL.isSymmetric());
+  ASSERT_EQ(byBytesL.numberOfTemplates(), 3u);
+  ASSERT_EQ(byBlockL.numberOfTemplates(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    const GalleryEntry& a = byBlockL.galleryVec()[i];
+    const GalleryEntry& b = byBytesL.galleryVec()[i];
+    EXPECT_EQ(a.metadata, b.metadata);
+    EXPECT_EQ(a.sampleId, b.sampleId);
+    EXPECT_EQ(std::memcmp(a.data, b.data, 48), 0) << i;
+  }
+}
+
+// Memory in use counts the pages of the last array only up to the furthest slot filled.
+TEST_F(StageTest, MemoryInUseCountsTheFilledPagesOfTheLastArray) {
+  ChunkConfig configL(9600);  // 200 slots of 48 bytes per array
+  TemplateMatcherMultipass_Stage_MemManager stageL(ModalityFace, InstanceFaceFrontal, AlgHgm, 1000);
+  EXPECT_EQ(stageL.memoryInUse(), 0u);
+  auto addL = [&](unsigned nA) { stageL.add(block(AlgHgm, 48, nA).get(), md(nA, nA), sample(nA)); };
+  addL(0);
+  const std::size_t vectorsL = stageL.memoryInUse() - 4096;  // one page of the first array
+  // Room for the arrays that the reserved count can fill (1000 / 200 + 1).
+  EXPECT_EQ(stageL.memoryArrays().capacity(), 6u);
+  EXPECT_EQ(vectorsL, 1000 * 32 + 1000 * 8 + 6 * 16);
+  for (unsigned n = 1; n < 85; ++n) addL(n);
+  EXPECT_EQ(stageL.memoryInUse(), vectorsL + 4096);  // 85 x 48 = 4080 bytes: one page
+  addL(85);
+  EXPECT_EQ(stageL.memoryInUse(), vectorsL + 8192);
+  for (unsigned n = 86; n < 200; ++n) addL(n);
+  EXPECT_EQ(stageL.memoryInUse(), vectorsL + 9600);  // full: never more than the array
+  addL(200);
+  ASSERT_EQ(stageL.memoryArrays().size(), 2u);
+  EXPECT_EQ(stageL.memoryInUse(), vectorsL + 9600 + 4096);  // a full array and one page
+  EXPECT_TRUE(stageL.destroyIdRecord({7, 7}));              // the second array goes
+  ASSERT_EQ(stageL.memoryArrays().size(), 1u);
+  EXPECT_EQ(stageL.memoryInUse(), vectorsL + 9600);
+  stageL.empty();  // the array stays, written
+  EXPECT_EQ(stageL.memoryInUse(), vectorsL + 9600);
+  stageL.clear();
+  EXPECT_EQ(stageL.memoryInUse(), vectorsL);
+}
+
+// Arrays taken and released are reported on standard error from debug levels 6 and 3 on.
+TEST_F(StageTest, ArrayChangesAreReportedAtTheirDebugLevels) {
+  ChunkConfig configL(48);  // one 48-byte slot per array
+  const int previousL = kxutl::QuarlenInformation::debugLevelS;
+  auto stderrOf = [&](int levelA, const std::function<void()>& changeA) {
+    kxutl::QuarlenInformation::debugLevelS = levelA;
+    testing::internal::CaptureStderr();
+    changeA();
+    kxutl::QuarlenInformation::debugLevelS = previousL;
+    return testing::internal::GetCapturedStderr();
+  };
+  TemplateMatcherMultipass_Stage_MemManager stageL(ModalityFace, InstanceFaceFrontal, AlgHgm, 10);
+  auto addL = [&](unsigned nA) { stageL.add(block(AlgHgm, 48, nA).get(), md(nA, nA), sample(nA)); };
+  addL(0);
+  const std::string createdL = "\ncreate new Memory Array [ ";
+  EXPECT_EQ(stderrOf(5, [&] { addL(1); }).find(createdL), std::string::npos);
+  EXPECT_NE(stderrOf(6, [&] { addL(2); }).find(createdL + "2 ] \n"), std::string::npos);
+  const std::string deletedL = "\ndelete memoryArrayVecM[ ";
+  EXPECT_EQ(stderrOf(2, [&] { stageL.destroyIdRecord({0, 0}); }).find(deletedL), std::string::npos);
+  EXPECT_NE(stderrOf(3,
+                     [&] {
+                       stageL.destroyIdRecord({1, 1});
+                     })
+                .find(deletedL + "1 ]\n"),
+            std::string::npos);
+  EXPECT_EQ(stageL.memoryArrays().size(), 1u);
 }
 
 TEST_F(StageTest, TheReservedCountIsAHardLimit) {

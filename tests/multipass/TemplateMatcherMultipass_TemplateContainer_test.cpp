@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <fstream>
@@ -452,6 +453,45 @@ TEST_F(ContainerTest, RecoveryRebuildsMemoryAndDropsHalfEnrolledRecords) {
     EXPECT_EQ(containerL->numberOfTemplates(kHgmByte), 0u);
   }
   EXPECT_EQ(containerL->getGalleryTemplates(kL1Jim, 0, enginesM, false).galleryVec->size(), 4u);
+}
+
+// A reload goes through the files in file order; a blob whose block fails its checksum is
+// reported and ends the reload with what came before it, none of its own blocks loaded.
+TEST_F(ContainerTest, AReloadStopsAtABlobThatFailsItsChecksum) {
+  auto containerL = make(false);
+  // Keys fall while the file grows: file order is not key order.
+  for (std::uint64_t t = 6; t >= 1; --t) add(*containerL, *faceRecord(t % 3, t));
+  MultipassFileIO* filesL = containerL->fidFile("hd1");
+  std::vector<MultipassFileIO::IdRecKeyToBlobOffset> byFileL = filesL->getIdRecKeyToBlobOffsetMap();
+  std::sort(byFileL.begin(), byFileL.end(),
+            [](const auto& aA, const auto& bA) { return aA.dataPosition < bA.dataPosition; });
+  ASSERT_EQ(byFileL.size(), 6u);
+  ASSERT_EQ(byFileL[0].key, IdRecordKey(0, 6));
+  {
+    // A byte of the hgmFloat gallery part of the fourth blob in file order (record size 8008).
+    std::fstream f(filesL->dataFileName(byFileL[3].dataFileIndex),
+                   std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(88 + static_cast<std::streamoff>(byFileL[3].dataPosition) * 8008 + 8 + 4 + 28 + 15 + 7);
+    const char flipL = 0x5A;
+    f.write(&flipL, 1);
+  }
+  CapturedErrors errorsL;
+  const GalleryEntryData staL = containerL->getGalleryTemplates(kSta, 1, enginesM, false);
+  ASSERT_EQ(errorsL.entriesM.size(), 1u);
+  EXPECT_EQ(errorsL.entriesM[0],
+            "kxxcp at reload templates. Number of templates added: 3\n"
+            "kxxcp caught: Checksum error reading gallery data.");
+  // The sta blocks of the three blobs before it, in file order (hgmFloat is matched in memory:
+  // its blocks are not reloaded).
+  ASSERT_EQ(staL.galleryVec->size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    const std::uint64_t t = 6 - i;
+    EXPECT_EQ((*staL.galleryVec)[i].idRecordKey(), IdRecordKey(t % 3, t));
+    EXPECT_EQ((*staL.galleryVec)[i].sampleId, sampleOf(t));
+    EXPECT_EQ(std::memcmp((*staL.galleryVec)[i].data,
+                          block(AlgSta, 4096, static_cast<unsigned>(t))->galleryDataPtr(), 4096),
+              0);
+  }
 }
 
 TEST_F(ContainerTest, ProbeSlotsReloadAndReadTheirOwnStagesAtOnce) {
