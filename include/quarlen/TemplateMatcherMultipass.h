@@ -77,8 +77,11 @@ class QUARLEN_EXPORT TemplateMatcherMultipass {
   virtual bool destroyIdRecord(const qridy::IdRecordKey& keyA);
   // Removes every record of a person; false when one removal failed.
   virtual bool destroyIdRecords(unsigned long long personIdA);
-  // Removes every record the query selects; returns how many were removed.
+  // Removes every record the query selects; returns how many were removed. queryA must be a
+  // terminated query (see QueryLanguage); a query from outside goes through the counted form,
+  // which validates its countA words first (QueryLanguage::validateQuery's messages).
   std::size_t destroyIdRecordsByQueryLanguage(const unsigned int* queryA);
+  std::size_t destroyIdRecordsByQueryLanguage(const unsigned int* queryA, std::size_t countA);
 
   // Identifies probeA on probe slot threadIndexA into resultsA (replaced). descriptorA (may be
   // null) narrows the candidates. Throws "Probe IdRecords with multiple samples per instance are
@@ -96,9 +99,13 @@ class QUARLEN_EXPORT TemplateMatcherMultipass {
   qridy::ResultIdRecord verify(const qridy::IdRecordImp* probeA, const qridy::IdRecordImp* galleryA,
                                const MultipassConfig* configA = nullptr);
 
-  // Query processing on a slot, forwarded to the registry.
+  // Query processing on a slot, forwarded to the registry: the records queryA selects become the
+  // slot's candidates. Throws "Given thread index > than number of specified threads (given/max)
+  // = (<i>/<slots>)". queryA must be terminated; the counted form validates countA words first.
   void processQueryLanguage(unsigned int threadIndexA, const unsigned int* queryA,
                             qridy::QueryFilterMode modeA);
+  void processQueryLanguage(unsigned int threadIndexA, const unsigned int* queryA,
+                            std::size_t countA, qridy::QueryFilterMode modeA);
   void resetQueryLanguageAndIdentityResult(unsigned int threadIndexA, bool selectedA);
 
   // --- queries ---
@@ -136,6 +143,8 @@ class QUARLEN_EXPORT TemplateMatcherMultipass {
   void setPerflogFilename(const std::string& nameA);
   void setPerflogNumberOfMaxThreadsPerProbe(int capA);
 
+  // The probe slots (index, score mapping, engines, performance records).
+  const std::vector<ThreadStruct>& probeSlots() const { return threadStructsM; }
   TemplateMatcherMultipass_TemplateContainer* getTemplateContainer() const { return containerM; }
   const TemplateMatcherMultipass_Pipeline* getPipeline() const { return pipelineM; }
 
@@ -152,7 +161,8 @@ class QUARLEN_EXPORT TemplateMatcherMultipass {
   void identifyTransactionPrivate(const qridy::IdRecordImp* probeA, unsigned int threadIndexA,
                                   qridy::ResultTreeList& resultsA,
                                   qridy::ProbeDescriptor* descriptorA);
-  void checkThreadIndex(unsigned int threadIndexA) const;
+  void checkQueryThreadIndex(unsigned int threadIndexA, const char* functionA) const;
+  unsigned int queryThreadCount() const;
 
   TemplateMatcherMultipass_Pipeline* pipelineM = nullptr;  // owned
   std::string configIdM;
