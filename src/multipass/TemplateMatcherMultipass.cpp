@@ -19,6 +19,8 @@
 #include <quarlen/TemplateMatcherMultipass_TemplateContainer.h>
 #include <quarlen/UniqueMetadataContainer.h>
 
+#include "multipass/StepError.h"
+
 namespace qrbase {
 
 namespace {
@@ -47,27 +49,6 @@ void logLine(const std::string& textA) {
 void reportError(const std::string& textA) {
   kxntc::error << textA;
   kxntc::notify(kxntc::error);
-}
-
-// Inside a catch block: throws what is in flight as one kxxcp::Exception from functionA whose
-// text is prefixA followed by the caught kind's introduction and its text. A kxxcp::Exception
-// keeps its error code; the other kinds get otherCodeA.
-[[noreturn]] void rethrowCaught(const char* functionA, const std::string& prefixA, int otherCodeA) {
-  try {
-    throw;
-  } catch (const kxxcp::Exception& eA) {
-    throw kxxcp::Exception(prefixA + "\nkxxcp caught: " + eA.getMessage(), __FILE__, __LINE__,
-                           functionA, nullptr, eA.errorCode());
-  } catch (const std::exception& eA) {
-    throw kxxcp::Exception(prefixA + "\nstd::exc caught: " + eA.what(), __FILE__, __LINE__,
-                           functionA, nullptr, otherCodeA);
-  } catch (int eA) {
-    throw kxxcp::Exception(prefixA + "\nint exc caught: " + std::to_string(eA), __FILE__, __LINE__,
-                           functionA, nullptr, otherCodeA);
-  } catch (...) {
-    throw kxxcp::Exception(prefixA + "\nunknown exc caught.", __FILE__, __LINE__, functionA,
-                           nullptr, otherCodeA);
-  }
 }
 
 // The slot index of an identification must name one of the slotCountA slots.
@@ -162,7 +143,7 @@ void TemplateMatcherMultipass::init(const char* storageIdA, const char* template
       metadataL->reserve(containerL->reserveSpaceForUniqueMetaDataContainer());
     }
   } catch (...) {
-    rethrowCaught(kFunction, "", -1);
+    rethrowFromStep(kFunction, "");
   }
   threadStructsM = std::move(slotsL);
   if (containerL) {
@@ -383,7 +364,7 @@ void TemplateMatcherMultipass::identifyTransactionPrivate(const qridy::IdRecordI
     pipelineM->identifyTransactionPrivate(probeA, threadStructsM[threadIndexA], descriptorA,
                                           containerM, metadataM, resultsA);
   } catch (...) {
-    rethrowCaught(kFunction, stepL, 0);
+    rethrowFromStep(kFunction, stepL);
   }
 }
 
