@@ -162,6 +162,46 @@ TEST_F(MatcherTest, WithoutStorageIdOnlyTheSlotsExist) {
   EXPECT_FALSE(mL.exists(IdRecordKey(1, 1)));
   std::string reportL;
   EXPECT_FALSE(mL.galleryStatus(1, reportL));
+  EXPECT_EQ(mL.getMasterChecksum(), 0u);
+
+  // For verification only: the pipeline brings a registry of its modality, owned by the matcher.
+  mL.addMatchingPipeline("iris");
+  ASSERT_NE(mL.getUniqueMetadataContainer(), nullptr);
+  EXPECT_EQ(mL.getUniqueMetadataContainer()->getIndexOfInstanceAlgorithm(InstanceIrisRight,
+                                                                         AlgDaugman2010),
+            1);
+}
+
+TEST_F(MatcherTest, InitAndDestructionLogTheirStepsFromLevelThree) {
+  CapturedNotifications logL;
+  {
+    DebugLevel levelL(2);
+    TemplateMatcherMultipass quietL;
+    quietL.init(nullptr, nullptr, 0, false);
+    quietL.addMatchingPipeline("iris");
+  }
+  EXPECT_EQ(logL.texts(kxntc::Level::log),
+            (std::vector<std::string>{"addMatchingPipeline : iris",
+                                      " - stage 0\t -> (iris/irisLeft/daugman2010)",
+                                      " - stage 1\t -> (iris/irisRight/daugman2010)"}));
+  logL.entries.clear();
+  {
+    DebugLevel levelL(3);
+    TemplateMatcherMultipass mL;
+    mL.init(nullptr, nullptr, 0, false);
+    mL.addMatchingPipeline("iris");
+  }
+  EXPECT_EQ(logL.texts(kxntc::Level::log),
+            (std::vector<std::string>{
+                "  - TemplateMatcherMultipass::init no storage id given.",
+                "addMatchingPipeline : iris", " - stage 0\t -> (iris/irisLeft/daugman2010)",
+                " - stage 1\t -> (iris/irisRight/daugman2010)",
+                "TemplateMatcherMultipass::~TemplateMatcherMultipass ",
+                "TemplateMatcherMultipass::~TemplateMatcherMultipass Post delete pipeline",
+                "TemplateMatcherMultipass::~TemplateMatcherMultipass Post delete container",
+                "TemplateMatcherMultipass::~TemplateMatcherMultipass Post delete engines",
+                "TemplateMatcherMultipass::~TemplateMatcherMultipass Post delete "
+                "uniqueMetadataContainerPtrM"}));
 }
 
 TEST_F(MatcherTest, InitFailuresLeaveTheMatcherUninitialised) {
@@ -470,6 +510,21 @@ TEST_F(MatcherTest, VerificationScoresTheConfiguredAlgorithms) {
             std::vector<std::string>{"The current algorithm was not specified in storage file. !"});
   EXPECT_EQ(noneL.getScore(), 0.0f);
   EXPECT_EQ(noneL.personId(), 1u);
+
+  // The best pair of templates counts: a second gallery sample that is the mate wins over a
+  // first one that is not.
+  auto twoSamplesL = syntheticFaceRecord(1, 1, 43, 3);
+  const auto mateSampleL = syntheticFaceRecord(1, 1, 42, 0);
+  const TemplateKey mateKeyL = mateSampleL->getTemplateKeys(ModalityFace, InstanceFaceFrontal)[0];
+  for (Algorithm algorithmL : {AlgHgmFloat, AlgHgmByte}) {
+    const TemplateBlockImp* bL = mateSampleL->getTemplateBlock(mateKeyL, algorithmL, true);
+    std::unique_ptr<TemplateBlockImp> copyL(TemplateBlockImp::createTemplateBlock(algorithmL));
+    copyL->setData(bL->probeDataPtr(), bL->probeSize(), bL->galleryDataPtr(), bL->gallerySize(),
+                   false);
+    twoSamplesL->addTemplateBlock(copyL.release(), ModalityFace, InstanceFaceFrontal,
+                                  KXuint128{0xFFFFFFFFFFull, 1});
+  }
+  EXPECT_EQ(mL.verify(mateL.get(), twoSamplesL.get(), &faceL).getScore(), mateResultL.getScore());
 
   const auto irisGalleryL = syntheticIrisRecord(5, 5, 9, 0);
   const auto irisMateL = syntheticIrisRecord(6, 6, 9, 3);
