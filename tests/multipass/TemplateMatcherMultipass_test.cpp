@@ -166,6 +166,8 @@ TEST_F(MatcherTest, WithoutStorageIdOnlyTheSlotsExist) {
 
   // For verification only: the pipeline brings a registry of its modality, owned by the matcher.
   mL.addMatchingPipeline("iris");
+  EXPECT_FALSE(mL.clearTemplateDataFolder());
+  EXPECT_KXXCP_MESSAGE(mL.recoverGallery(), "failed to recover gallery, not initialized");
   ASSERT_NE(mL.getUniqueMetadataContainer(), nullptr);
   EXPECT_EQ(mL.getUniqueMetadataContainer()->getIndexOfInstanceAlgorithm(InstanceIrisRight,
                                                                          AlgDaugman2010),
@@ -349,6 +351,9 @@ TEST_F(MatcherTest, RestartWithRecoveryFindsTheSameGallery) {
   ASSERT_NE(mL->getQueryLanguageData(IdRecordKey(5, 15)), nullptr);
   EXPECT_EQ(mL->getQueryLanguageData(IdRecordKey(5, 15))->attributes()[1], 1u);
   EXPECT_TRUE(mL->galleryStatus(3, statusL)) << statusL;
+  // Recovering a live gallery rebuilds its two memory stages from the files.
+  EXPECT_EQ(mL->recoverGallery(), 10);
+  EXPECT_EQ(mL->numberOfTemplates(ModalityFace, InstanceFaceFrontal, AlgHgmByte), 5u);
 
   // Clearing the folder leaves an empty gallery that recovers as such.
   EXPECT_TRUE(mL->clearTemplateDataFolder());
@@ -525,6 +530,20 @@ TEST_F(MatcherTest, VerificationScoresTheConfiguredAlgorithms) {
                                   KXuint128{0xFFFFFFFFFFull, 1});
   }
   EXPECT_EQ(mL.verify(mateL.get(), twoSamplesL.get(), &faceL).getScore(), mateResultL.getScore());
+  // Gallery blocks without gallery part, and algorithms the gallery lacks, take no part.
+  const auto floatOnlyL = syntheticFaceRecord(1, 1, 42, 0);
+  const TemplateKey floatKeyL = floatOnlyL->getTemplateKeys(ModalityFace, InstanceFaceFrontal)[0];
+  TemplateBlockImp* byteL =
+      const_cast<TemplateBlockImp*>(floatOnlyL->getTemplateBlock(floatKeyL, AlgHgmByte, true));
+  byteL->setData(byteL->probeDataPtr(), byteL->probeSize(), nullptr, 0, false);
+  const float floatScoreL = mL.verify(mateL.get(), floatOnlyL.get(), &faceL).getScore();
+  EXPECT_GT(floatScoreL, 0.5f);
+  EXPECT_NE(floatScoreL, mateResultL.getScore());
+  auto withoutByteL = syntheticFaceRecord(1, 1, 42, 0);
+  withoutByteL->getBioRecord(ModalityFace, InstanceFaceFrontal, true)
+      ->getTemplateByIndex(0, true)
+      ->deleteTemplateBlock(AlgHgmByte);
+  EXPECT_EQ(mL.verify(mateL.get(), withoutByteL.get(), &faceL).getScore(), floatScoreL);
 
   const auto irisGalleryL = syntheticIrisRecord(5, 5, 9, 0);
   const auto irisMateL = syntheticIrisRecord(6, 6, 9, 3);
