@@ -18,6 +18,7 @@
 
 namespace qridy {
 class IdRecordImp;
+class MultipassFileIO;
 class ResultTreeList;
 class StageMatchEngine_Base;
 class UniqueMetadataContainer;
@@ -26,6 +27,7 @@ class UniqueMetadataContainer;
 namespace qrbase {
 
 class TemplateMatcherMultipass_Pipeline;
+class TemplateMatcherMultipass_Stage;
 class TemplateMatcherMultipass_TemplateContainer;
 
 // The 1:N identification engine: a gallery (memory stages and gallery files, see
@@ -147,6 +149,20 @@ class QUARLEN_EXPORT TemplateMatcherMultipass {
   const std::vector<ThreadStruct>& probeSlots() const { return threadStructsM; }
   TemplateMatcherMultipass_TemplateContainer* getTemplateContainer() const { return containerM; }
   const TemplateMatcherMultipass_Pipeline* getPipeline() const { return pipelineM; }
+
+  // One removal job for a worker thread: keyA's entry from one memory stage and its blob from
+  // one set of gallery files (either may be null; a stage without an entry of the key is left
+  // alone). Jobs on different stages and different files may run at the same time; the caller
+  // removes the key from the registry first (see destroyIdRecord).
+  struct ThreadData {
+    TemplateMatcherMultipass_Stage* stage = nullptr;  // not owned
+    qridy::MultipassFileIO* fidFile = nullptr;        // not owned
+    qridy::IdRecordKey key;
+    bool ok = false;    // the job's result
+    std::string error;  // what failed ("" when ok)
+  };
+  // Runs one removal job; never throws (failures go to dataA.ok and dataA.error).
+  static void deleteThreadFcn(ThreadData& dataA);
 
   // The engines of algorithmA of a slot (one per worker thread).
   static std::vector<qridy::StageMatchEngine_Base*>& getSharedMatchEngines(

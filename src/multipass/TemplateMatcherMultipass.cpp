@@ -9,12 +9,14 @@
 #include <qrlcore/Notification.h>
 #include <qrlcore/QuarlenInformation.h>
 #include <quarlen/IdRecordImp.h>
+#include <quarlen/MultipassFileIO.h>
 #include <quarlen/PipelineFactory.h>
 #include <quarlen/ResultTreeList.h>
 #include <quarlen/StageMatchEngine_Base.h>
 #include <quarlen/TemplateBlockImp.h>
 #include <quarlen/TemplateKey.h>
 #include <quarlen/TemplateMatcherMultipass_Pipeline.h>
+#include <quarlen/TemplateMatcherMultipass_Stage.h>
 #include <quarlen/TemplateMatcherMultipass_Stage_Common.h>
 #include <quarlen/TemplateMatcherMultipass_TemplateContainer.h>
 #include <quarlen/UniqueMetadataContainer.h>
@@ -329,6 +331,32 @@ std::size_t TemplateMatcherMultipass::destroyIdRecordsByQueryLanguage(const unsi
                                                                       std::size_t countA) {
   qridy::QueryLanguage::validateQuery(queryA, countA);
   return destroyIdRecordsByQueryLanguage(queryA);
+}
+
+void TemplateMatcherMultipass::deleteThreadFcn(ThreadData& dataA) {
+  dataA.ok = false;
+  dataA.error.clear();
+  try {
+    if (dataA.stage != nullptr &&
+        !dataA.stage->getGalleryEntriesByIdRecordKey({dataA.key}).empty() &&
+        !dataA.stage->destroyIdRecord(dataA.key)) {
+      dataA.error = "deleteThreadFcn - failed to destroy IdRecord from a memory stage";
+      return;
+    }
+    if (dataA.fidFile != nullptr && !dataA.fidFile->clear(dataA.key)) {
+      dataA.error = "deleteThreadFcn - failed to clear IdRecord from a FID file";
+      return;
+    }
+    dataA.ok = true;
+  } catch (const std::exception& eA) {
+    dataA.error = eA.what();
+  } catch (...) {
+    std::ostringstream osL;
+    osL << "deleteThreadFcn throws an unknwon exception when deleting record with the idRecordKey "
+           "'("
+        << dataA.key.personId << ", " << dataA.key.transactionId << ")'";
+    dataA.error = osL.str();
+  }
 }
 
 // --- identification --------------------------------------------------------------------------

@@ -6,11 +6,13 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <qrlcore/Notification.h>
 #include <qrlcore/QuarlenInformation.h>
 #include <quarlen/IdRecordImp.h>
+#include <quarlen/MultipassFileIO.h>
 #include <quarlen/QueryLanguage.h>
 #include <quarlen/ResultTreeList.h>
 #include <quarlen/TemplateBlockImp.h>
@@ -364,6 +366,34 @@ TEST_F(MatcherTest, RestartWithRecoveryFindsTheSameGallery) {
   EXPECT_EQ(mL->numberOfIdRecords(), 0u);
   enrolSix(*mL);  // and takes records again
   EXPECT_EQ(mL->numberOfIdRecords(), 6u);
+}
+
+TEST_F(MatcherTest, RemovalJobsTakeOneStageAndOneFileEach) {
+  auto mL = makeMatcher();
+  enrolSix(*mL);
+  TemplateMatcherMultipass_TemplateContainer& cL = *mL->getTemplateContainer();
+  TemplateMatcherMultipass::ThreadData floatL, byteL;
+  floatL.key = byteL.key = IdRecordKey(3, 13);
+  floatL.stage = cL.memoryStage(kHgmFloat);
+  floatL.fidFile = cL.fidFile("faceDisk");
+  byteL.stage = cL.memoryStage(kHgmByte);
+  std::thread floatThreadL(TemplateMatcherMultipass::deleteThreadFcn, std::ref(floatL));
+  std::thread byteThreadL(TemplateMatcherMultipass::deleteThreadFcn, std::ref(byteL));
+  floatThreadL.join();
+  byteThreadL.join();
+  EXPECT_TRUE(floatL.ok) << floatL.error;
+  EXPECT_TRUE(byteL.ok) << byteL.error;
+  EXPECT_EQ(cL.memoryStage(kHgmFloat)->numberOfTemplates(), 5u);
+  EXPECT_EQ(cL.memoryStage(kHgmByte)->numberOfTemplates(), 5u);
+  EXPECT_EQ(cL.fidFile("faceDisk")->searchPid(3).size(), 0u);
+  EXPECT_EQ(cL.fidFile("faceDisk")->searchPid(1).size(), 2u);
+  // A key the stage does not hold is no failure; nothing to do at all is none either.
+  TemplateMatcherMultipass::deleteThreadFcn(byteL);
+  EXPECT_TRUE(byteL.ok);
+  TemplateMatcherMultipass::ThreadData emptyL;
+  TemplateMatcherMultipass::deleteThreadFcn(emptyL);
+  EXPECT_TRUE(emptyL.ok);
+  EXPECT_EQ(cL.memoryStage(kHgmByte)->numberOfTemplates(), 5u);
 }
 
 // --- queries on slots ------------------------------------------------------------------------
