@@ -42,13 +42,14 @@ std::unique_ptr<IdRecordImp> syntheticFaceRecord(std::uint64_t personIdA,
                                                  std::uint64_t transactionIdA,
                                                  std::uint64_t identityA,
                                                  std::uint64_t sampleSeedA) {
-  std::normal_distribution<float> normalL;
+  // One distribution per generator: a distribution may keep a value it drew from one of them.
+  std::normal_distribution<float> featureL, noiseL;
   auto identityRngL = rngOf(identityA, 1);
   std::vector<float> vL(kFaceDimension);
-  for (float& x : vL) x = normalL(identityRngL);
+  for (float& x : vL) x = featureL(identityRngL);
   if (sampleSeedA != 0) {
     auto sampleRngL = rngOf(sampleSeedA, 2);
-    for (float& x : vL) x += 0.35f * normalL(sampleRngL);
+    for (float& x : vL) x += 0.35f * noiseL(sampleRngL);
   }
   float normL = 0.0f;
   for (float x : vL) normL += x * x;

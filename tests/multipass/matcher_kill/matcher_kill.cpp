@@ -174,7 +174,9 @@ TEST(MatcherKillTest, RecoveredMatcherIdentifiesEveryAcknowledgedRecord) {
                   "<memory modality=\"face\" instance=\"faceFrontal\" algorithm=\"hgmFloat\"/>"
                   "</storage>\n");
   configL.replace("storage.xml", storageL);
-  QueryLanguage::setAttributeSize(4);
+  // The attribute count comes from the configuration (64), on its first use: the registry sizes
+  // its blocks by it before any query-language record exists.
+  ASSERT_EQ(QueryLanguage::attributeSize(), 64u);
   kxntc::setSink([](kxntc::Level, const std::string&) {});
   ReferenceScores referenceL(configL.galleryOf("reference"));
 
