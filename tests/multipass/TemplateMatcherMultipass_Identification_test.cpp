@@ -323,8 +323,15 @@ TEST_F(IdentificationTest, TheMatcherNeedsItsPipelineOnce) {
   EXPECT_EQ(umcL->getIndexOfScore(TemplateMatcherMultipass::calculateHashKey(
                 ModalityFace, InstanceFaceFrontal, AlgHgmFloat)),
             1u);
+  // Query filtering runs on the first stage's threads, within the cap.
+  const unsigned everyoneL[] = {3, 1, QueryLanguage::kLess, 100, 0};
+  mL.processQueryLanguage(1, everyoneL, 5, QueryFilterModeDefault);
+  EXPECT_EQ(mL.probeSlots()[1].queryFilteringPerformance.threads, 2u);
   mL.setPerflogNumberOfMaxThreadsPerProbe(1);
   EXPECT_EQ(mL.getPipeline()->maxThreadsPerProbe(), 1u);
+  mL.processQueryLanguage(1, everyoneL, 5, QueryFilterModeDefault);
+  EXPECT_EQ(mL.probeSlots()[1].queryFilteringPerformance.threads, 1u);
+  EXPECT_EQ(mL.probeSlots()[1].queryFilteringPerformance.probeCount, 2u);
   mL.setPerflogNumberOfMaxThreadsPerProbe(-1);
   EXPECT_EQ(mL.getPipeline()->maxThreadsPerProbe(),
             TemplateMatcherMultipass_Pipeline::kNoThreadCap);
