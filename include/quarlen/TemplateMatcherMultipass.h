@@ -58,16 +58,24 @@ class QUARLEN_EXPORT TemplateMatcherMultipass {
   TemplateMatcherMultipass(const TemplateMatcherMultipass&) = delete;
   TemplateMatcherMultipass& operator=(const TemplateMatcherMultipass&) = delete;
 
-  // Makes the probe slots and, with a storage id, the gallery container (templateDataFolderA, when
-  // given, becomes its folder) and the registry. With recoverA the gallery is rebuilt from
-  // "<folder>/metaData.dat" and the gallery files; a folder without it throws "Failed to recover
-  // gallery, no cache found." (error code 515). valueA is not used.
+  // Makes the probe slots ("maxNumberOfParallelProbes", 1 to 1024) and, with a storage id, the
+  // gallery container (templateDataFolderA, when given, becomes its folder) and the registry
+  // (unless one was supplied). With recoverA the gallery is rebuilt from "<folder>/metaData.dat"
+  // and the gallery files; a folder without it fails with "Failed to recover gallery, no cache
+  // found." (error code 515). Every failure leaves as "\nkxxcp caught: <message>" (the caught
+  // code kept; "\nstd::exc caught: ", "\nint exc caught: ", "\nunknown exc caught." with code
+  // 0) and leaves the matcher as it was; a second init throws "TemplateMatcherMultipass is
+  // already initialized.". valueA is not used.
   void init(const char* storageIdA, const char* templateDataFolderA, unsigned int valueA,
             bool recoverA);
-  // Reads section pipelineIdA of the pipeline XML, makes the pipeline and registers the triples
-  // of its stages and their match engines in every slot. Throws "No passes are configured in
-  // section : <id>." and "Specify the same modality form all stages (section:<id>).First modality
-  // is <text>. Current modality (<i>) is <text>".
+  // Reads section pipelineIdA of the pipeline XML ("XmlFile"), makes the pipeline and registers
+  // the triples of its stages and their match engines (nThreads per slot) in every slot; without
+  // a registry it makes one of the first stage's modality. The section is checked before
+  // anything changes: "kxxcp exc caught:<reading error>", "No passes are configured in section :
+  // <id>.", "Specify the same modality form all stages (section:<id>).First modality is <text>.
+  // Current modality (<i>) is <text>", "nThreads of stage <i> must be from 1 to 1024: '<n>'";
+  // then what the pipeline factory throws. Once only: "A matching pipeline was already added
+  // (section : <id>)."; before init: "failed to addMatchingPipeline, not initialized".
   void addMatchingPipeline(const std::string& pipelineIdA);
 
   // Enrols a record (one template per instance): "failed to addIdRecord, not initialize",
