@@ -17,9 +17,10 @@ enum QueryFilterMode : std::uint32_t {
 
 // The query-language record of an identity: N + 1 unsigned 32-bit words. Word 0 is the record's
 // own value (setAttributes' first argument), words 1 .. N the attributes. N is process-wide:
-// fixed by setAttributeSize or, at the first construction, from the configured byte size M of
-// the query-language block (section "MAX_TEMPLATE_SIZE", key "QueryLanguage") as (M - 20) / 4,
-// rounded toward minus infinity (a configuration without room for attributes gives N = 0).
+// fixed by setAttributeSize or, at its first use (attributeSize, a construction), from the
+// configured byte size M of the query-language block (section "MAX_TEMPLATE_SIZE", key
+// "QueryLanguage") as (M - 20) / 4, rounded toward minus infinity (a configuration without room
+// for attributes gives N = 0).
 // Once an object exists N cannot change until all objects are gone.
 //
 // A probe query is a caller-owned array of words: clauses, each a length L followed by L words
@@ -142,6 +143,8 @@ class QUARLEN_EXPORT QueryLanguage {
   explicit QueryLanguage(unsigned int* storageA);
   static void enter();
   static void leave();
+  // Fixes N from the configuration unless it is fixed already.
+  static void fixAttributeCount();
 
   unsigned int* wordsM = nullptr;
   bool ownsM = true;

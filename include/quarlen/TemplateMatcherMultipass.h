@@ -18,6 +18,7 @@
 
 namespace qridy {
 class IdRecordImp;
+class MultipassFileIO;
 class ResultTreeList;
 class StageMatchEngine_Base;
 class UniqueMetadataContainer;
@@ -26,6 +27,7 @@ class UniqueMetadataContainer;
 namespace qrbase {
 
 class TemplateMatcherMultipass_Pipeline;
+class TemplateMatcherMultipass_Stage;
 class TemplateMatcherMultipass_TemplateContainer;
 
 // The 1:N identification engine: a gallery (memory stages and gallery files, see
@@ -56,16 +58,24 @@ class QUARLEN_EXPORT TemplateMatcherMultipass {
   TemplateMatcherMultipass(const TemplateMatcherMultipass&) = delete;
   TemplateMatcherMultipass& operator=(const TemplateMatcherMultipass&) = delete;
 
-  // Makes the probe slots and, with a storage id, the gallery container (templateDataFolderA, when
-  // given, becomes its folder) and the registry. With recoverA the gallery is rebuilt from
-  // "<folder>/metaData.dat" and the gallery files; a folder without it throws "Failed to recover
-  // gallery, no cache found." (error code 515). valueA is not used.
+  // Makes the probe slots ("maxNumberOfParallelProbes", 1 to 1024) and, with a storage id, the
+  // gallery container (templateDataFolderA, when given, becomes its folder) and the registry
+  // (unless one was supplied). With recoverA the gallery is rebuilt from "<folder>/metaData.dat"
+  // and the gallery files; a folder without it fails with "Failed to recover gallery, no cache
+  // found." (error code 515). Every failure leaves as "\nkxxcp caught: <message>" (the caught
+  // code kept; "\nstd::exc caught: ", "\nint exc caught: ", "\nunknown exc caught." with code
+  // 0) and leaves the matcher as it was; a second init throws "TemplateMatcherMultipass is
+  // already initialized.". valueA is not used.
   void init(const char* storageIdA, const char* templateDataFolderA, unsigned int valueA,
             bool recoverA);
-  // Reads section pipelineIdA of the pipeline XML, makes the pipeline and registers the triples
-  // of its stages and their match engines in every slot. Throws "No passes are configured in
-  // section : <id>." and "Specify the same modality form all stages (section:<id>).First modality
-  // is <text>. Current modality (<i>) is <text>".
+  // Reads section pipelineIdA of the pipeline XML ("XmlFile"), makes the pipeline and registers
+  // the triples of its stages and their match engines (nThreads per slot) in every slot; without
+  // a registry it makes one of the first stage's modality. The section is checked before
+  // anything changes: "kxxcp exc caught:<reading error>", "No passes are configured in section :
+  // <id>.", "Specify the same modality form all stages (section:<id>).First modality is <text>.
+  // Current modality (<i>) is <text>", "nThreads of stage <i> must be from 1 to 1024: '<n>'";
+  // then what the pipeline factory throws. Once only: "A matching pipeline was already added
+  // (section : <id>)."; before init: "failed to addMatchingPipeline, not initialized".
   void addMatchingPipeline(const std::string& pipelineIdA);
 
   // Enrols a record (one template per instance): "failed to addIdRecord, not initialize",
@@ -77,8 +87,11 @@ class QUARLEN_EXPORT TemplateMatcherMultipass {
   virtual bool destroyIdRecord(const qridy::IdRecordKey& keyA);
   // Removes every record of a person; false when one removal failed.
   virtual bool destroyIdRecords(unsigned long long personIdA);
-  // Removes every record the query selects; returns how many were removed.
+  // Removes every record the query selects; returns how many were removed. queryA must be a
+  // terminated query (see QueryLanguage); a query from outside goes through the counted form,
+  // which validates its countA words first (QueryLanguage::validateQuery's messages).
   std::size_t destroyIdRecordsByQueryLanguage(const unsigned int* queryA);
+  std::size_t destroyIdRecordsByQueryLanguage(const unsigned int* queryA, std::size_t countA);
 
   // Identifies probeA on probe slot threadIndexA into resultsA (replaced). descriptorA (may be
   // null) narrows the candidates. Throws "Probe IdRecords with multiple samples per instance are
@@ -96,9 +109,13 @@ class QUARLEN_EXPORT TemplateMatcherMultipass {
   qridy::ResultIdRecord verify(const qridy::IdRecordImp* probeA, const qridy::IdRecordImp* galleryA,
                                const MultipassConfig* configA = nullptr);
 
-  // Query processing on a slot, forwarded to the registry.
+  // Query processing on a slot, forwarded to the registry: the records queryA selects become the
+  // slot's candidates. Throws "Given thread index > than number of specified threads (given/max)
+  // = (<i>/<slots>)". queryA must be terminated; the counted form validates countA words first.
   void processQueryLanguage(unsigned int threadIndexA, const unsigned int* queryA,
                             qridy::QueryFilterMode modeA);
+  void processQueryLanguage(unsigned int threadIndexA, const unsigned int* queryA,
+                            std::size_t countA, qridy::QueryFilterMode modeA);
   void resetQueryLanguageAndIdentityResult(unsigned int threadIndexA, bool selectedA);
 
   // --- queries ---
@@ -136,8 +153,24 @@ class QUARLEN_EXPORT TemplateMatcherMultipass {
   void setPerflogFilename(const std::string& nameA);
   void setPerflogNumberOfMaxThreadsPerProbe(int capA);
 
+  // The probe slots (index, score mapping, engines, performance records).
+  const std::vector<ThreadStruct>& probeSlots() const { return threadStructsM; }
   TemplateMatcherMultipass_TemplateContainer* getTemplateContainer() const { return containerM; }
   const TemplateMatcherMultipass_Pipeline* getPipeline() const { return pipelineM; }
+
+  // One removal job for a worker thread: keyA's entry from one memory stage and its blob from
+  // one set of gallery files (either may be null; a stage without an entry of the key is left
+  // alone). Jobs on different stages and different files may run at the same time; the caller
+  // removes the key from the registry first (see destroyIdRecord).
+  struct ThreadData {
+    TemplateMatcherMultipass_Stage* stage = nullptr;  // not owned
+    qridy::MultipassFileIO* fidFile = nullptr;        // not owned
+    qridy::IdRecordKey key;
+    bool ok = false;    // the job's result
+    std::string error;  // what failed ("" when ok)
+  };
+  // Runs one removal job; never throws (failures go to dataA.ok and dataA.error).
+  static void deleteThreadFcn(ThreadData& dataA);
 
   // The engines of algorithmA of a slot (one per worker thread).
   static std::vector<qridy::StageMatchEngine_Base*>& getSharedMatchEngines(
@@ -152,7 +185,8 @@ class QUARLEN_EXPORT TemplateMatcherMultipass {
   void identifyTransactionPrivate(const qridy::IdRecordImp* probeA, unsigned int threadIndexA,
                                   qridy::ResultTreeList& resultsA,
                                   qridy::ProbeDescriptor* descriptorA);
-  void checkThreadIndex(unsigned int threadIndexA) const;
+  void checkQueryThreadIndex(unsigned int threadIndexA, const char* functionA) const;
+  unsigned int queryThreadCount() const;
 
   TemplateMatcherMultipass_Pipeline* pipelineM = nullptr;  // owned
   std::string configIdM;

@@ -49,7 +49,21 @@ bool clauseHolds(const unsigned int* wordsA, unsigned int attributeCountA,
 }  // namespace
 
 unsigned int QueryLanguage::attributeSize() {
+  // Callers size record storage by it before any record exists (the registry's blocks): the
+  // count is fixed from the configuration on first use, not only at the first construction.
+  fixAttributeCount();
   return attributeCountS.load(std::memory_order_relaxed);
+}
+
+void QueryLanguage::fixAttributeCount() {
+  if (initialisedS.load()) return;
+  std::lock_guard<std::mutex> lockL(attributeMutexS);
+  if (!initialisedS.load()) {
+    // A configuration without room for attributes leaves records of word 0 alone.
+    const long largestL = largestAttributeCount();
+    attributeCountS = largestL > 0 ? static_cast<unsigned int>(largestL) : 0u;
+    initialisedS = true;
+  }
 }
 
 void QueryLanguage::setAttributeSize(unsigned int nA) {
@@ -69,15 +83,7 @@ void QueryLanguage::setAttributeSize(unsigned int nA) {
 }
 
 void QueryLanguage::enter() {
-  if (!initialisedS.load()) {
-    std::lock_guard<std::mutex> lockL(attributeMutexS);
-    if (!initialisedS.load()) {
-      // A configuration without room for attributes leaves records of word 0 alone.
-      const long largestL = largestAttributeCount();
-      attributeCountS = largestL > 0 ? static_cast<unsigned int>(largestL) : 0u;
-      initialisedS = true;
-    }
-  }
+  fixAttributeCount();
   ++liveObjectsS;
 }
 

@@ -37,26 +37,18 @@
 
 #include "support/Environment.h"
 #include "support/GalleryFiles.h"
+#include "support/KillTesting.h"
 
 namespace {
 
+using quarlen_test::envNumber;
+using quarlen_test::KillEvents;
 using quarlen_test::TempDir;
+using Change = quarlen_test::KillEvents::Change;
 
 const std::vector<unsigned int> kSizes{256, 1024};
 const char* const kName = "k";
 constexpr int kPointsPerGallery = 25;
-
-unsigned long envNumber(const char* nameA, unsigned long defaultA) {
-  const char* valueL = std::getenv(nameA);
-  if (valueL == nullptr || *valueL == '\0') return defaultA;
-  return std::strtoul(valueL, nullptr, 10);
-}
-
-void say(int fdA, const std::string& lineA) {
-  // One write of less than PIPE_BUF bytes: the parent receives whole lines.
-  const ssize_t rcL = ::write(fdA, lineA.data(), lineA.size());
-  (void)rcL;
-}
 
 // The child: opens the gallery and changes it until it is killed.
 [[noreturn]] void runChild(const std::string& baseA, std::uint64_t nextA, unsigned seedA,
@@ -69,18 +61,19 @@ void say(int fdA, const std::string& lineA) {
     filesL.setSyncToDisk(syncA);
     filesL.setFileLimit(64);
     filesL.readIdRecKeyToBlobOffsetMap(kName);  // opens, undoing an interrupted change
-    say(fdA, "O\n");
+    quarlen_test::sayEvent(fdA, "O\n");
     for (;;) {
       const auto& indexL = filesL.getIdRecKeyToBlobOffsetMap();
       if (!indexL.empty() && rngL() % 4 == 0) {
         const qridy::IdRecordKey keyL = indexL[rngL() % indexL.size()].key;
-        say(fdA, "C " + std::to_string(keyL.transactionId) + "\n");
-        say(fdA, filesL.clear(keyL) ? "D\n" : "F\n");
+        quarlen_test::sayEvent(fdA, "C " + std::to_string(keyL.transactionId) + "\n");
+        quarlen_test::sayEvent(fdA, filesL.clear(keyL) ? "D\n" : "F\n");
         continue;
       }
       const unsigned countL = 1 + rngL() % 40;
       filesL.setWriteCacheSize(countL);
-      say(fdA, "B " + std::to_string(nextA) + " " + std::to_string(countL) + "\n");
+      quarlen_test::sayEvent(fdA,
+                             "B " + std::to_string(nextA) + " " + std::to_string(countL) + "\n");
       bool okL = true;
       for (unsigned i = 0; i < countL; ++i, ++nextA) {
         const std::uint64_t pL = quarlen_test::personOfTransaction(nextA);
@@ -88,63 +81,12 @@ void say(int fdA, const std::string& lineA) {
         const auto blobL = quarlen_test::blobFor(pL, nextA, sizeL);
         okL = filesL.add(poolL.get(pL, nextA), blobL.data(), sizeL);
       }
-      say(fdA, okL ? "A\n" : "F\n");
+      quarlen_test::sayEvent(fdA, okL ? "A\n" : "F\n");
     }
   } catch (const std::exception& eL) {
-    say(fdA, std::string("E ") + eL.what() + "\n");
+    quarlen_test::sayEvent(fdA, std::string("E ") + eL.what() + "\n");
   }
   ::_exit(1);
-}
-
-struct Events {
-  bool opened = false;
-  bool failed = false;
-  std::string error;
-  std::vector<std::uint64_t> acknowledgedAdds;
-  std::vector<std::uint64_t> acknowledgedRemovals;
-  // The change in flight when the child died.
-  enum { None, Batch, Removal } inFlight = None;
-  std::uint64_t first = 0;
-  std::uint64_t count = 0;
-  std::uint64_t nextTransaction = 0;
-};
-
-Events parse(const std::string& textA, std::uint64_t nextA) {
-  Events eL;
-  eL.nextTransaction = nextA;
-  std::istringstream isL(textA);
-  std::string lineL;
-  while (std::getline(isL, lineL)) {
-    if (isL.eof()) break;  // a line without its end (cannot happen with single writes)
-    std::istringstream wL(lineL);
-    std::string tagL;
-    wL >> tagL;
-    if (tagL == "O") {
-      eL.opened = true;
-    } else if (tagL == "B") {
-      eL.inFlight = Events::Batch;
-      wL >> eL.first >> eL.count;
-      eL.nextTransaction = eL.first + eL.count;
-    } else if (tagL == "C") {
-      eL.inFlight = Events::Removal;
-      wL >> eL.first;
-      eL.count = 1;
-    } else if (tagL == "A") {
-      for (std::uint64_t t = eL.first; t < eL.first + eL.count; ++t) {
-        eL.acknowledgedAdds.push_back(t);
-      }
-      eL.inFlight = Events::None;
-    } else if (tagL == "D") {
-      eL.acknowledgedRemovals.push_back(eL.first);
-      eL.inFlight = Events::None;
-    } else if (tagL == "F") {
-      eL.failed = true;
-    } else if (tagL == "E") {
-      eL.failed = true;
-      eL.error = lineL;
-    }
-  }
-  return eL;
 }
 
 std::uint32_t journalState(const std::string& pathA) {
@@ -219,51 +161,28 @@ TEST_P(GalleryKillTest, KilledWritersNeverLoseAcknowledgedRecords) {
       modelL.clear();
     }
     const std::string galleryL = dirL->path() + "/" + kName;
-    int fdsL[2];
-    ASSERT_EQ(::pipe(fdsL), 0);
     const bool syncL = rngL() % 10 == 0;
     const unsigned childSeedL = static_cast<unsigned>(rngL());
-    const pid_t pidL = ::fork();
-    ASSERT_GE(pidL, 0);
-    if (pidL == 0) {
-      ::close(fdsL[0]);
-      runChild(dirL->path(), nextL, childSeedL, syncL, fdsL[1]);
-    }
-    ::close(fdsL[1]);
     // Mostly while the child changes the gallery, timed from its report that it is open; now
     // and then during the opening (and the undo it may do).
-    std::string textL;
-    char bufferL[4096];
-    if (rngL() % 8 == 0) {
-      ::usleep(rngL() % 3000);
-    } else {
-      while (textL.find("O\n") == std::string::npos && textL.find("E ") == std::string::npos) {
-        const ssize_t nL = ::read(fdsL[0], bufferL, sizeof bufferL);
-        if (nL <= 0) break;
-        textL.append(bufferL, static_cast<std::size_t>(nL));
-      }
-      ::usleep(rngL() % (syncL ? 60000 : 20000));
-    }
-    ::kill(pidL, SIGKILL);
-    int statusL = 0;
-    ::waitpid(pidL, &statusL, 0);
-    for (ssize_t nL; (nL = ::read(fdsL[0], bufferL, sizeof bufferL)) > 0;)
-      textL.append(bufferL, nL);
-    ::close(fdsL[0]);
-
-    const Events eventsL = parse(textL, nextL);
-    ASSERT_FALSE(eventsL.failed) << "kill " << k << ": " << eventsL.error;
+    const quarlen_test::KilledChild childL = quarlen_test::runAndKill(
+        [&](int fdA) { runChild(dirL->path(), nextL, childSeedL, syncL, fdA); }, rngL, 3000,
+        syncL ? 60000 : 20000);
+    const std::string& textL = childL.report;
+    const int statusL = childL.status;
+    const KillEvents eventsL = quarlen_test::parseKillEvents(textL, nextL);
+    ASSERT_TRUE(eventsL.failure.empty()) << "kill " << k << ": " << eventsL.failure;
     ASSERT_TRUE(WIFSIGNALED(statusL)) << "kill " << k << ": the child ended by itself";
     syncedL += syncL;
     beforeOpenL += !eventsL.opened;
-    batchesL += eventsL.acknowledgedAdds.empty() ? 0 : 1;
-    removalsL += eventsL.acknowledgedRemovals.size();
+    batchesL += eventsL.adds.empty() ? 0 : 1;
+    removalsL += eventsL.removals.size();
     const std::string journalL = galleryL + "/" + kName + ".journal";
     if (journalState(journalL) != 0) ++journalActiveL;
     if (lostL) std::remove(journalL.c_str());
-    for (std::uint64_t t : eventsL.acknowledgedAdds) modelL.insert(t);
-    for (std::uint64_t t : eventsL.acknowledgedRemovals) modelL.erase(t);
-    nextL = eventsL.nextTransaction;
+    for (std::uint64_t t : eventsL.adds) modelL.insert(t);
+    for (std::uint64_t t : eventsL.removals) modelL.erase(t);
+    nextL = eventsL.next;
 
     const quarlen_test::GalleryState stateL =
         quarlen_test::inspectGallery(dirL->path(), kName, kSizes, true);
@@ -276,12 +195,12 @@ TEST_P(GalleryKillTest, KilledWritersNeverLoseAcknowledgedRecords) {
     for (const auto& entryL : stateL.blobSizes) foundL.insert(entryL.first);
 
     std::set<std::uint64_t> withL = modelL;
-    if (eventsL.inFlight == Events::Batch) {
+    if (eventsL.inFlight == Change::Add) {
       for (std::uint64_t t = eventsL.first; t < eventsL.first + eventsL.count; ++t) withL.insert(t);
-    } else if (eventsL.inFlight == Events::Removal) {
+    } else if (eventsL.inFlight == Change::Removal) {
       withL.erase(eventsL.first);
     }
-    if (eventsL.inFlight != Events::None) {
+    if (eventsL.inFlight != Change::None) {
       ++inFlightL;
       if (foundL == withL && withL != modelL) ++inFlightPresentL;
     }
@@ -289,7 +208,7 @@ TEST_P(GalleryKillTest, KilledWritersNeverLoseAcknowledgedRecords) {
       // Without the journal: every acknowledged record, and no record that was never added.
       std::set<std::uint64_t> leastL = modelL;
       std::set<std::uint64_t> mostL = withL;
-      if (eventsL.inFlight == Events::Removal) {
+      if (eventsL.inFlight == Change::Removal) {
         leastL.erase(eventsL.first);
         mostL.insert(eventsL.first);
       }
@@ -298,7 +217,7 @@ TEST_P(GalleryKillTest, KilledWritersNeverLoseAcknowledgedRecords) {
           << "kill " << k << ": found " << foundL.size() << " records, acknowledged "
           << modelL.size() << ", with the change in flight " << withL.size() << "\n"
           << textL;
-      if (eventsL.inFlight == Events::Batch && foundL != modelL && foundL != withL) ++partialL;
+      if (eventsL.inFlight == Change::Add && foundL != modelL && foundL != withL) ++partialL;
     } else {
       ASSERT_TRUE(foundL == modelL || foundL == withL)
           << "kill " << k << ": found " << foundL.size() << " records, acknowledged "

@@ -35,6 +35,7 @@
 #include <quarlen/TemplateKey.h>
 #include <quarlen/UniqueMetadataContainer.h>
 
+#include "support/KillTesting.h"
 #include "support/RegistryConfig.h"
 
 namespace {
@@ -42,7 +43,10 @@ namespace {
 using namespace qridy;
 using qrbase::GalleryEntry;
 using qrbase::TemplateMatcherMultipass_TemplateContainer;
+using quarlen_test::envNumber;
+using quarlen_test::KillEvents;
 using quarlen_test::TempDir;
+using Change = quarlen_test::KillEvents::Change;
 
 constexpr int kPointsPerGallery = 25;
 const BioMetricTriple kHgmFloat{ModalityFace, InstanceFaceFrontal, AlgHgmFloat};
@@ -51,12 +55,6 @@ const BioMetricTriple kL1Jim{ModalityFace, InstanceFaceFrontal, AlgL1Jim};
 // Algorithm, gallery size: hgmFloat in memory and on hd1, sta on hd1, l1Jim on hd2.
 const std::vector<std::pair<Algorithm, unsigned>> kBlocks{
     {AlgHgmFloat, 256}, {AlgSta, 1024}, {AlgL1Jim, 100}};
-
-unsigned long envNumber(const char* nameA, unsigned long defaultA) {
-  const char* valueL = std::getenv(nameA);
-  if (valueL == nullptr || *valueL == '\0') return defaultA;
-  return std::strtoul(valueL, nullptr, 10);
-}
 
 std::string storageXml(const std::string& folderA) {
   return "<r><storage id=\"k\" reserveNumberOfTemplates=\"20000\" "
@@ -124,81 +122,35 @@ std::unique_ptr<Gallery> openGallery(const std::string& folderA, const std::stri
   return gL;
 }
 
-void say(int fdA, const std::string& lineA) {
-  const ssize_t rcL = ::write(fdA, lineA.data(), lineA.size());
-  (void)rcL;
-}
-
 [[noreturn]] void runChild(const std::string& folderA, const std::string& xmlA, std::uint64_t nextA,
                            unsigned seedA, int fdA) {
   kxntc::setSink([](kxntc::Level, const std::string&) {});
   std::mt19937 rngL(seedA);
   try {
     std::unique_ptr<Gallery> gL = openGallery(folderA, xmlA, false);
-    say(fdA, "O\n");
+    quarlen_test::sayEvent(fdA, "O\n");
     for (;;) {
       const auto& indexL = gL->registry->getInternalMetadataVector();
       if (!indexL.empty() && rngL() % 5 == 0) {
         const IdRecordKey keyL = indexL[rngL() % indexL.size()]->getIdRecordKey();
-        say(fdA, "C " + std::to_string(keyL.transactionId) + "\n");
+        quarlen_test::sayEvent(fdA, "C " + std::to_string(keyL.transactionId) + "\n");
         const bool okL =
             gL->registry->removeIdRecordKey(keyL) && gL->container->destroyIdRecord(keyL);
-        say(fdA, okL ? "D\n" : "F removal\n");
+        quarlen_test::sayEvent(fdA, okL ? "D\n" : "F removal\n");
         continue;
       }
       auto recordL = recordOf(nextA);
-      say(fdA, "B " + std::to_string(nextA) + "\n");
+      quarlen_test::sayEvent(fdA, "B " + std::to_string(nextA) + "\n");
       gL->container->addIdRecord(recordL.get(), nullptr, nullptr, gL->thread, false);
-      say(fdA, "A\n");
+      quarlen_test::sayEvent(fdA, "A\n");
       ++nextA;
     }
   } catch (const std::exception& eL) {
     std::string textL = eL.what();
     std::replace(textL.begin(), textL.end(), '\n', ' ');
-    say(fdA, "E " + textL + "\n");
+    quarlen_test::sayEvent(fdA, "E " + textL + "\n");
   }
   ::_exit(1);
-}
-
-struct Events {
-  bool opened = false;
-  std::string error;
-  std::vector<std::uint64_t> adds, removals;
-  enum { None, Add, Removal } inFlight = None;
-  std::uint64_t current = 0;
-  std::uint64_t next = 0;
-};
-
-Events parse(const std::string& textA, std::uint64_t nextA) {
-  Events eL;
-  eL.next = nextA;
-  std::istringstream isL(textA);
-  std::string lineL;
-  while (std::getline(isL, lineL)) {
-    if (isL.eof()) break;
-    std::istringstream wL(lineL);
-    std::string tagL;
-    wL >> tagL;
-    if (tagL == "O") {
-      eL.opened = true;
-    } else if (tagL == "B") {
-      eL.inFlight = Events::Add;
-      wL >> eL.current;
-      eL.next = eL.current + 1;
-    } else if (tagL == "C") {
-      eL.inFlight = Events::Removal;
-      wL >> eL.current;
-    } else if (tagL == "A") {
-      eL.adds.push_back(eL.current);
-      eL.inFlight = Events::None;
-    } else if (tagL == "D") {
-      eL.removals.push_back(eL.current);
-      eL.inFlight = Events::None;
-    } else if (tagL == "F" || tagL == "E") {
-      eL.error = lineL;
-    }
-  }
-  return eL;
 }
 
 // Everything the recovered gallery holds, checked record by record; problems are returned.
@@ -280,38 +232,15 @@ TEST(ContainerKillTest, KilledEnrolmentNeverLosesAcknowledgedRecordsNorLeavesHal
       openGallery(dirL->path() + "/g", xmlL, true);
       modelL.clear();
     }
-    int fdsL[2];
-    ASSERT_EQ(::pipe(fdsL), 0);
     const unsigned childSeedL = static_cast<unsigned>(rngL());
-    const pid_t pidL = ::fork();
-    ASSERT_GE(pidL, 0);
-    if (pidL == 0) {
-      ::close(fdsL[0]);
-      runChild(dirL->path() + "/g", xmlL, nextL, childSeedL, fdsL[1]);
-    }
-    ::close(fdsL[1]);
-    std::string textL;
-    char bufferL[4096];
-    if (rngL() % 8 == 0) {
-      ::usleep(rngL() % 5000);  // now and then during the recovery
-    } else {
-      while (textL.find("O\n") == std::string::npos && textL.find("E ") == std::string::npos) {
-        const ssize_t nL = ::read(fdsL[0], bufferL, sizeof bufferL);
-        if (nL <= 0) break;
-        textL.append(bufferL, static_cast<std::size_t>(nL));
-      }
-      ::usleep(rngL() % 80000);
-    }
-    ::kill(pidL, SIGKILL);
-    int statusL = 0;
-    ::waitpid(pidL, &statusL, 0);
-    for (ssize_t nL; (nL = ::read(fdsL[0], bufferL, sizeof bufferL)) > 0;) {
-      textL.append(bufferL, static_cast<std::size_t>(nL));
-    }
-    ::close(fdsL[0]);
+    const std::string folderL = dirL->path() + "/g";
+    const quarlen_test::KilledChild childL = quarlen_test::runAndKill(
+        [&](int fdA) { runChild(folderL, xmlL, nextL, childSeedL, fdA); }, rngL, 5000, 80000);
+    const std::string& textL = childL.report;
+    const int statusL = childL.status;
 
-    const Events eventsL = parse(textL, nextL);
-    ASSERT_TRUE(eventsL.error.empty()) << "kill " << k << ": " << eventsL.error;
+    const KillEvents eventsL = quarlen_test::parseKillEvents(textL, nextL);
+    ASSERT_TRUE(eventsL.failure.empty()) << "kill " << k << ": " << eventsL.failure;
     ASSERT_TRUE(WIFSIGNALED(statusL)) << "kill " << k << ": the child ended by itself";
     beforeOpenL += !eventsL.opened;
     addsL += eventsL.adds.size();
@@ -330,9 +259,9 @@ TEST(ContainerKillTest, KilledEnrolmentNeverLosesAcknowledgedRecordsNorLeavesHal
     const std::set<std::uint64_t> foundL = inspect(*gL, problemsL);
     ASSERT_TRUE(problemsL.empty()) << "kill " << k << ": " << problemsL[0];
     std::set<std::uint64_t> withL = modelL;
-    if (eventsL.inFlight == Events::Add) withL.insert(eventsL.current);
-    if (eventsL.inFlight == Events::Removal) withL.erase(eventsL.current);
-    if (eventsL.inFlight != Events::None) {
+    if (eventsL.inFlight == Change::Add) withL.insert(eventsL.first);
+    if (eventsL.inFlight == Change::Removal) withL.erase(eventsL.first);
+    if (eventsL.inFlight != Change::None) {
       ++inFlightL;
       if (foundL == withL && withL != modelL) ++inFlightPresentL;
     }
