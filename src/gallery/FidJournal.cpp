@@ -15,8 +15,11 @@ namespace {
 // Closes a FileManager handle when it goes out of scope.
 class Handle {
  public:
+  // An empty path opens nothing.
   Handle(const std::string& pathA, const char* modeA)
-      : hM(FileManager::openFuncPtrS(FileManager::stateManagerS, pathA.c_str(), modeA)) {}
+      : hM(pathA.empty()
+               ? nullptr
+               : FileManager::openFuncPtrS(FileManager::stateManagerS, pathA.c_str(), modeA)) {}
   ~Handle() { close(); }
   Handle(const Handle&) = delete;
   Handle& operator=(const Handle&) = delete;
@@ -82,7 +85,12 @@ bool FidJournal::begin(const std::vector<Patch>& patchesA, bool syncA) {
   coding::appendFixed32(fileL, static_cast<std::uint32_t>(bodyL.size()));
   coding::appendFixed32(fileL, fid::recordChecksum(bodyL.data(), bodyL.size()));
   fileL += bodyL;
-  Handle hL(path(), "wb");
+  // Rewritten in place: truncating a file costs the file system far more than the write. Bytes
+  // of an older, longer journal may stay behind the body; the header's length says where the
+  // body ends. A write cut short leaves a body that fails its checksum: a torn journal.
+  Handle existingL(path(), "r+b");
+  Handle createdL(existingL.get() == nullptr ? path() : std::string(), "wb");
+  Handle& hL = existingL.get() != nullptr ? existingL : createdL;
   if (hL.get() == nullptr) return fail("Cannot create FID journal '" + path() + "'.");
   if (!writeAll(hL.get(), 0, fileL.data(), fileL.size(), syncA) || !hL.close()) {
     return fail("Cannot write FID journal '" + path() + "'.");

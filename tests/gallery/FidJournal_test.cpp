@@ -97,6 +97,21 @@ TEST_F(FidJournalTest, GoldenBytesOfAnActiveJournal) {
   EXPECT_EQ(state(jL), FidJournal::State::Active);
 }
 
+TEST_F(FidJournalTest, AShorterGroupRewritesTheJournalInPlace) {
+  FidJournal jL(dirM.path(), "g.journal");
+  ASSERT_TRUE(jL.begin({patch("a.dat", 0, "long before-image"), patch("b.dat", 4, "xy")}, false));
+  ASSERT_TRUE(jL.finish(false));
+  const std::size_t longL = get("g.journal").size();
+  ASSERT_TRUE(jL.begin({patch("c.dat", 9, "z")}, false));
+  EXPECT_EQ(get("g.journal").size(), longL);  // not truncated: the header bounds the body
+  std::vector<FidJournal::Patch> patchesL;
+  ASSERT_EQ(state(jL, &patchesL), FidJournal::State::Active);
+  ASSERT_EQ(patchesL.size(), 1u);
+  EXPECT_EQ(patchesL[0].fileName, "c.dat");
+  EXPECT_EQ(patchesL[0].offset, 9u);
+  EXPECT_EQ(patchesL[0].bytes, Bytes{'z'});
+}
+
 TEST_F(FidJournalTest, TornJournalsAskForNothing) {
   put("a.dat", "0123");
   FidJournal jL(dirM.path(), "g.journal");

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -418,6 +419,42 @@ TEST_F(UniqueMetadataContainerTest, GalleryFilesResolveTheirEntries) {
   ASSERT_EQ(indexL.size(), 2u);
   EXPECT_EQ(indexL[0].metadata, knownL);
   EXPECT_EQ(indexL[1].metadata, nullptr);
+}
+
+}  // namespace
+}  // namespace qridy
+
+namespace qridy {
+namespace {
+
+// In a fresh process (nothing has fixed the attribute count yet) a registry made before any
+// query-language record sizes its entries for the count the configuration gives.
+TEST(UniqueMetadataContainerFreshProcess, EntriesAreSizedForTheConfiguredAttributeCount) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        quarlen_test::TempDir dirL;
+        kxutl::QuarlenInformation::setConfigFile(
+            dirL.write("quarlen.ini",
+                       "[MAX_TEMPLATE_SIZE]\nQueryLanguage = 86\nStringIdentifierData = 8\n"
+                       "[TEMPLATE_MATCHING_MULTIPASS]\nmaxNumberOfParallelProbes = 1\n"));
+        UniqueMetadataContainer umcL(ModalityFace);
+        std::vector<unsigned int> valuesL(16);
+        for (unsigned p = 0; p < 3; ++p) {
+          for (unsigned i = 0; i < 16; ++i) valuesL[i] = 100 * p + i;
+          QueryLanguage qL;
+          qL.setAttributes(p, valuesL.data());
+          umcL.addIdRecordKey(IdRecordKey(p, p), &qL, nullptr, 0, false);
+        }
+        bool sameL = QueryLanguage::attributeSize() == 16;
+        for (unsigned p = 0; p < 3; ++p) {
+          const unsigned int* wL =
+              umcL.getMetaDataByIdRecordKey(IdRecordKey(p, p))->queryLanguage().attributes();
+          for (unsigned i = 0; i < 16; ++i) sameL = sameL && wL[i + 1] == 100 * p + i;
+        }
+        std::exit(sameL ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

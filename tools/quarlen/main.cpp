@@ -18,14 +18,15 @@ const Command kCommands[] = {
      "(or that none was),\nthe diagnostic level and the processor features the engines use.\n",
      runInfo},
     {"demo", "run the demonstration on self-generated data",
-     "usage: quarlen demo [--identities N] [--probes N] [--threads N] [--face-noise X]\n"
-     "                    [--iris-flips X] [--keep]\n\n"
-     "Runs a tour of the library on data it generates itself: builds a population of N\n"
-     "identities (default 100000) with a face template (hgmFloat) and an iris code\n"
-     "(daugman2010) each, writes them as identity records, reads them back and identifies\n"
-     "a sample of probes (default 1000), noisy copies of their mates, against the whole\n"
-     "gallery through the match engines. Prints the rank-1 hit rates and the comparisons\n"
-     "per second; progress goes to standard error. --keep leaves the record file in place.\n",
+     "usage: quarlen demo [--identities N] [--probes N] [--face-noise X] [--iris-flips X]\n"
+     "                    [--config DIR] [--keep]\n\n"
+     "Runs the multipass matcher on a population it generates itself, from the example\n"
+     "configuration (data/config, or DIR): one matcher per modality (face: hgmByte then\n"
+     "hgmFloat; iris: both eyes with daugman2010) enrols N identities (default 50000), then\n"
+     "identifies a sample of noisy probes (default 400 per modality) on every probe slot at\n"
+     "once and prints the rank-1 hit rate and identifications per second, shows one probe's\n"
+     "result list, restarts the matchers from their gallery files and shows the same answer.\n"
+     "Progress goes to standard error. --keep leaves the galleries in place.\n",
      runDemo},
     {"matcher", "run the multipass matcher on the example configuration",
      "usage: quarlen matcher --config DIR [--identities N] [--probes N] [--keep]\n\n"
