@@ -76,7 +76,10 @@ class Face : public DemoModality {
     std::normal_distribution<float> nL;
     std::vector<float> vL(kFeatures);
     double sumL = 0.0;
-    for (float& x : vL) sumL += static_cast<double>(x = nL(rngL)) * x;
+    for (float& x : vL) {
+      x = nL(rngL);
+      sumL += static_cast<double>(x) * x;
+    }
     const float scaleL = static_cast<float>(1.0 / std::sqrt(sumL));
     for (float& x : vL) x *= scaleL;
     return vL;
