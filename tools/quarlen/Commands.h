@@ -19,7 +19,6 @@ bool wantsHelp(const Command& cmd, const std::vector<std::string>& args);
 
 int runInfo(const std::vector<std::string>& args);
 int runDemo(const std::vector<std::string>& args);
-int runMatcher(const std::vector<std::string>& args);
 int runValidate(const std::vector<std::string>& args);
 int runDump(const std::vector<std::string>& args);
 int runPipeline(const std::vector<std::string>& args);

@@ -28,15 +28,6 @@ const Command kCommands[] = {
      "result list, restarts the matchers from their gallery files and shows the same answer.\n"
      "Progress goes to standard error. --keep leaves the galleries in place.\n",
      runDemo},
-    {"matcher", "run the multipass matcher on the example configuration",
-     "usage: quarlen matcher --config DIR [--identities N] [--probes N] [--keep]\n\n"
-     "Fills the placeholders of the example configuration in DIR (data/config) into a\n"
-     "temporary folder, enrols N synthetic face identities (default 2000) through the\n"
-     "multipass matcher (storage \"face\"), identifies probes (default 1000) on every probe\n"
-     "slot at once through the pipeline \"face\", reopens the gallery with recovery and\n"
-     "identifies them again. Prints the rank-1 hit rate and the rates of enrolment and\n"
-     "identification. --keep leaves the temporary folder in place.\n",
-     runMatcher},
     {"validate", "check a stored identity record and print its validation text",
      "usage: quarlen validate FILE\n\nReads the identity record stored in FILE, checks every "
      "checksum in it and prints its\nvalidation text. Exits with 0 when the record is valid, 1 "
