@@ -140,6 +140,7 @@ set(QUARLEN_SOURCES_multipass
   src/multipass/TemplateMatcherMultipass.cpp
   src/multipass/TemplateMatcherMultipass_Pipeline.cpp
   src/multipass/TemplateMatcherMultipass_Pipeline_Common.cpp
+  src/multipass/TemplateMatcherMultipass_Pipeline_Finger.cpp
   src/multipass/TemplateMatcherMultipass_Stage.cpp
   src/multipass/TemplateMatcherMultipass_Stage_Common.cpp
   src/multipass/TemplateMatcherMultipass_Stage_Finger.cpp

@@ -99,8 +99,11 @@ bool searchThreshold(Result* resultsA, std::size_t nA, std::size_t kA, float& th
   int unchangedRoundsL = 0;
   for (;;) {
     const DivideCounts dL = divide(resultsA + loL, resultsA + hiL);
-    if (dL.pivot == lastL.pivot && dL.aboveOrEqual == lastL.aboveOrEqual &&
-        dL.equal == lastL.equal && dL.below == lastL.below) {
+    // A NaN pivot (an all-NaN range) equals the last NaN pivot, or the search would not end.
+    const bool samePivotL =
+        dL.pivot == lastL.pivot || (std::isnan(dL.pivot) && std::isnan(lastL.pivot));
+    if (samePivotL && dL.aboveOrEqual == lastL.aboveOrEqual && dL.equal == lastL.equal &&
+        dL.below == lastL.below) {
       if (++unchangedRoundsL > 5) {
         thresholdA = dL.pivot;
         equalA = dL.equal;

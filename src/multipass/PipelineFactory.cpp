@@ -3,6 +3,7 @@
 #include <qrlcore/Exception.h>
 #include <qrlcore/QuarlenInformation.h>
 #include <quarlen/TemplateMatcherMultipass_Pipeline_Common.h>
+#include <quarlen/TemplateMatcherMultipass_Pipeline_Finger.h>
 #include <quarlen/TemplateMatcherMultipass_Stage_Common.h>
 #include <quarlen/TemplateMatcherMultipass_Stage_Finger.h>
 #include <quarlen/TemplateMatcherMultipass_Stage_HGM_norm.h>
@@ -85,8 +86,8 @@ TemplateMatcherMultipass_Pipeline* PipelineFactory::createPipeline(const Multipa
                            kxutl::QuarlenInformation::quarlenVersionS);
   }
   if (fingerL != 0) {
-    KXXCP_THROW("qrbase::PipelineFactory::createPipeline",
-                "Fingerprint pipelines are not part of this build.");
+    return new TemplateMatcherMultipass_Pipeline_Finger(
+        pipelineIdA, MultipassConfig(), kxutl::QuarlenInformation::getSettings(true));
   }
   return new TemplateMatcherMultipass_Pipeline_Common(pipelineIdA, MultipassConfig(),
                                                       kxutl::QuarlenInformation::getSettings(true));

@@ -25,6 +25,7 @@
 
 #include "support/Environment.h"
 #include "support/ExceptionMatchers.h"
+#include "support/FingerSlots.h"
 #include "support/ForeignBlock.h"
 #include "support/ScoreConfig.h"
 
@@ -185,6 +186,8 @@ class FingerPassTest : public ::testing::Test {
     configM.uniqueMetadataContainer = umcM.get();
     configM.matchmode = &modeM;
     umcM->setUsePersonMask(kSlot, PersonMaskNone);
+    stageUnderTest =
+        std::make_unique<Finger>(ModalityFingerprint, InstanceFingerRightIndex, AlgL2f);
   }
   void TearDown() override {
     for (auto* e : enginesM) delete e;
@@ -192,11 +195,12 @@ class FingerPassTest : public ::testing::Test {
   }
   void pass(unsigned resultLengthMaxA, bool singleInstanceA) {
     modeM.resultLengthMax = resultLengthMaxA;
+    modeM.resultLengthMin = resultLengthMaxA;
     configM.singleInstance = singleInstanceA;
     std::vector<IdentityMetadata*> metadataL;
     float matchL = -1, normL = -1;
-    stageUnderTest.identifyTemplate(probeM.get(), stageM->getGalleryEntries(), metadataL, kSlot,
-                                    enginesM, configM, matchL, normL);
+    stageUnderTest->identifyTemplate(probeM.get(), stageM->getGalleryEntries(), metadataL, kSlot,
+                                     enginesM, configM, matchL, normL);
     EXPECT_GE(matchL, 0.0f);
     EXPECT_EQ(normL, 0.0f);
   }
@@ -246,6 +250,7 @@ class FingerPassTest : public ::testing::Test {
     return idsL;
   }
 
+  quarlen_test::ScopedFingerSlots slotsM;
   quarlen_test::TempDir dirM;
   std::unique_ptr<UniqueMetadataContainer> umcM;
   std::unique_ptr<qrbase::TemplateMatcherMultipass_Stage_MemManager> stageM;
@@ -253,13 +258,13 @@ class FingerPassTest : public ::testing::Test {
   std::vector<StageMatchEngine_Base*> enginesM;
   MultipassConfig::Matchmode modeM;
   MatchConfigData configM;
-  Finger stageUnderTest{ModalityFingerprint, InstanceFingerRightIndex, AlgL2f};
+  std::unique_ptr<Finger> stageUnderTest;
 };
 
 TEST_F(FingerPassTest, LimitsAreReadPerAlgorithm) {
-  EXPECT_EQ(stageUnderTest.matchLimit(), 2);
-  EXPECT_EQ(stageUnderTest.maxL2mMatchCount(), 5);
-  EXPECT_EQ(stageUnderTest.maxL2f360MatchCount(), 0);
+  EXPECT_EQ(stageUnderTest->matchLimit(), 2);
+  EXPECT_EQ(stageUnderTest->maxL2mMatchCount(), 5);
+  EXPECT_EQ(stageUnderTest->maxL2f360MatchCount(), 0);
   EXPECT_EQ(Finger(ModalityFingerprint, InstanceFingerRightIndex, AlgL2m).matchLimit(), 5);
   EXPECT_EQ(Finger(ModalityFingerprint, InstanceFingerRightIndex, AlgL2f360).matchLimit(), 0);
   EXPECT_EQ(Finger(ModalityFingerprint, InstanceFingerRightIndex, AlgFva).matchLimit(), 7);
@@ -299,17 +304,22 @@ TEST_F(FingerPassTest, RealScoresRecordEveryIdentityAndCutToK) {
 
 TEST_F(FingerPassTest, MaskPassesScoreOnlyCandidatesBelowTheMatchLimit) {
   const std::vector<std::uint64_t> transactionsL = {1003, 1010, 1000 + kMate, 1040, 1059};
-  umcM->selectByTransactionList(kSlot, transactionsL, 0);
-  umcM->setUsePersonMask(kSlot, PersonMaskOn);
-  pass(1000, false);  // labelled candidates without results are scored
   const std::vector<unsigned> listedL = {3, 10, kMate, 40, 59};
+  umcM->setUsePersonMask(kSlot, PersonMaskOn);
+  // Labelled candidates without results are scored; a cut keeps the best by fused score.
+  umcM->selectByTransactionList(kSlot, transactionsL, 0);
+  pass(2, false);
+  EXPECT_EQ(inState(3), best(2, {3, 10, kMate, 40, 59}));
+  umcM->resetResultContainer(kSlot);
+  umcM->selectByTransactionList(kSlot, transactionsL, 0);
+  pass(1000, false);
   EXPECT_EQ(inState(3), listedL);
   pass(1000, false);
   pass(1000, false);  // the limit of 2 l2f comparisons stops the third
   for (unsigned i : listedL) EXPECT_EQ(count(i), 2) << i;
-  // A cut keeps the best of the candidates by fused score.
-  pass(2, false);
-  EXPECT_EQ(inState(3), best(2, {3, 10, kMate, 40, 59}));
+  for (unsigned i = 0; i < kGallery; ++i) {
+    if (std::find(listedL.begin(), listedL.end(), i) == listedL.end()) EXPECT_EQ(count(i), -1);
+  }
 }
 
 TEST_F(FingerPassTest, SingleInstanceWithMaskDeselectsTheRest) {
@@ -370,17 +380,17 @@ TEST_F(FingerPassTest, WorkerNoteAtDebugLevelFour) {
 
 TEST_F(FingerPassTest, VerifyRefusesBlocksTheEngineCannotRead) {
   const quarlen_test::ForeignBlock foreignL(AlgL2f);
-  EXPECT_KXXCP_MESSAGE(stageUnderTest.verify(&foreignL, probeM.get(), enginesM, configM),
+  EXPECT_KXXCP_MESSAGE(stageUnderTest->verify(&foreignL, probeM.get(), enginesM, configM),
                        "probePtrA is not compatible with the configured algorithm");
-  EXPECT_KXXCP_MESSAGE(stageUnderTest.verify(probeM.get(), &foreignL, enginesM, configM),
+  EXPECT_KXXCP_MESSAGE(stageUnderTest->verify(probeM.get(), &foreignL, enginesM, configM),
                        "galleryPtrA is not compatible with the configured algorithm");
   const auto l2mL = fingerBlock({1, 2, 3, 4}, AlgL2m);
-  EXPECT_KXXCP_MESSAGE(stageUnderTest.verify(l2mL.get(), probeM.get(), enginesM, configM),
+  EXPECT_KXXCP_MESSAGE(stageUnderTest->verify(l2mL.get(), probeM.get(), enginesM, configM),
                        "probePtrA has not the configured algorithm");
   const std::vector<float> sL = scores();
   const qrfpt::SyntheticFingerGenerator generatorL(5);
   const auto galleryL = fingerBlock(generatorL.impressionBytes(kMate, 1, {}));
-  EXPECT_EQ(stageUnderTest.verify(probeM.get(), galleryL.get(), enginesM, configM), sL[kMate]);
+  EXPECT_EQ(stageUnderTest->verify(probeM.get(), galleryL.get(), enginesM, configM), sL[kMate]);
 }
 
 }  // namespace
