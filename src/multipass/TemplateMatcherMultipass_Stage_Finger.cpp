@@ -55,7 +55,7 @@ struct FingerPass {
   int limit = INT_MAX;  // the algorithm's match limit
   int level = Stage::kRequiredFilterLevel;
   qridy::Algorithm algorithm = qridy::AlgUnknown;
-  float minScore = -10000.0f;
+  float minScore{};  // the engines' lowest score, set per pass
   bool personMask = false;
   bool filterMode = false;  // the slot's state words hold filter scores
 };

@@ -175,7 +175,12 @@ class FingerPassTest : public ::testing::Test {
       stageM->add(fingerBlock(generatorL.impressionBytes(i, 1, settingsL)).get(), mL,
                   KXuint128{0, i});
     }
-    probeM = fingerBlock(generatorL.impressionBytes(kMate, 2, settingsL));
+    // The probe part is the mate's; the gallery part (never read for a probe) is a stranger's.
+    const auto probePartL = generatorL.impressionBytes(kMate, 2, settingsL);
+    const auto strangerL = generatorL.impressionBytes(kGallery + 1, 1, settingsL);
+    probeM.reset(TemplateBlockImp::createTemplateBlock(AlgL2f));
+    probeM->setData(probePartL.data(), static_cast<unsigned>(probePartL.size()), strangerL.data(),
+                    static_cast<unsigned>(strangerL.size()), false);
     for (int i = 0; i < 2; ++i)
       enginesM.push_back(StageMatchEngine_Base::createStageEngine(AlgL2f));
     modeM.modality = ModalityFingerprint;
@@ -289,6 +294,12 @@ TEST_F(FingerPassTest, SingleInstanceKeepsTheBestKWithTheMateFirst) {
   }
 }
 
+TEST_F(FingerPassTest, SingleInstanceWithoutMaskKeepsEarlierResults) {
+  pass(30, true);
+  pass(5, true);
+  EXPECT_EQ(inState(3), best(30));
+}
+
 TEST_F(FingerPassTest, RealScoresRecordEveryIdentityAndCutToK) {
   pass(1000, false);
   EXPECT_EQ(inState(3).size(), kGallery);
@@ -381,6 +392,8 @@ TEST_F(FingerPassTest, WorkerNoteAtDebugLevelFour) {
 TEST_F(FingerPassTest, VerifyRefusesBlocksTheEngineCannotRead) {
   const quarlen_test::ForeignBlock foreignL(AlgL2f);
   EXPECT_KXXCP_MESSAGE(stageUnderTest->verify(&foreignL, probeM.get(), enginesM, configM),
+                       "probePtrA is not compatible with the configured algorithm");
+  EXPECT_KXXCP_MESSAGE(stageUnderTest->verify(nullptr, probeM.get(), enginesM, configM),
                        "probePtrA is not compatible with the configured algorithm");
   EXPECT_KXXCP_MESSAGE(stageUnderTest->verify(probeM.get(), &foreignL, enginesM, configM),
                        "galleryPtrA is not compatible with the configured algorithm");
