@@ -15,6 +15,7 @@
 #include <quarlen/IdRecordImp.h>
 #include <quarlen/PipelineFactory.h>
 #include <quarlen/ProbeDescriptor.h>
+#include <quarlen/ResultIdRecord.h>
 #include <quarlen/ResultTreeList.h>
 #include <quarlen/StageMatchEngine_Base.h>
 #include <quarlen/TemplateBlockImp.h>
@@ -180,7 +181,16 @@ TEST_F(FingerPipelineTest, MatesComeFirstAfterFourPasses) {
     EXPECT_EQ(persons(resultsL).front(), mateL);
     EXPECT_LE(resultsL.size(), 10u);
     EXPECT_EQ(stagesRun(), (std::vector<char>{1, 1, 1, 1}));
+    // The l2f passes filtered: their scores chose the candidates but are not in the result.
+    const ResultIdRecord& bestL = resultsL[0];
+    KXuint128 sampleL;
+    bestL.getBestSampleScore(ModalityFingerprint, kFingers[0], sampleL);
+    EXPECT_NO_THROW(bestL.getScore(ModalityFingerprint, kFingers[0], sampleL, AlgL2m));
+    EXPECT_ANY_THROW(bestL.getScore(ModalityFingerprint, kFingers[0], sampleL, AlgL2f));
   }
+  ASSERT_EQ(threadsM[1].stagePerformance.size(), 4u);
+  EXPECT_EQ(threadsM[1].stagePerformance[3].probeCount, 4u);
+  EXPECT_EQ(threadsM[1].stagePerformance[0].sumGallerySize, 4u * kPersons);
 }
 
 TEST_F(FingerPipelineTest, PassesWithoutLengthOrProbeBlockAreSkipped) {
