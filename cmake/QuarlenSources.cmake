@@ -140,8 +140,10 @@ set(QUARLEN_SOURCES_multipass
   src/multipass/TemplateMatcherMultipass.cpp
   src/multipass/TemplateMatcherMultipass_Pipeline.cpp
   src/multipass/TemplateMatcherMultipass_Pipeline_Common.cpp
+  src/multipass/TemplateMatcherMultipass_Pipeline_Finger.cpp
   src/multipass/TemplateMatcherMultipass_Stage.cpp
   src/multipass/TemplateMatcherMultipass_Stage_Common.cpp
+  src/multipass/TemplateMatcherMultipass_Stage_Finger.cpp
   src/multipass/TemplateMatcherMultipass_Stage_HGM_norm.cpp
   src/multipass/TemplateMatcherMultipass_Stage_LFA_norm.cpp
   src/multipass/TemplateMatcherMultipass_Stage_MemManager.cpp

@@ -80,12 +80,13 @@ DivideCounts divide(Result* firstA, Result* lastA) {
 // kA - (aboveOrEqualA - equalA) of those equal to it make the best kA.
 // Degenerate requests: nA == 0 gives threshold -infinity and both counts 0; kA == 0 the highest
 // score with the counts of that score (none of which is kept); kA >= nA the lowest score (every
-// result is kept). Returns false (after the error notification "SearchThreshold not
-// converged!") when more than 5 rounds in a row left pivot and counts unchanged, which only an
-// all-NaN remainder can cause; the outputs then hold the last round's values.
+// result is kept). Returns false (after the error notification "<nameA> not converged!") when
+// more than 5 rounds in a row left pivot and counts unchanged, which only an all-NaN remainder
+// can cause; the outputs then hold the last round's values.
 template <typename Result>
 bool searchThreshold(Result* resultsA, std::size_t nA, std::size_t kA, float& thresholdA,
-                     std::size_t& equalA, std::size_t& aboveOrEqualA) {
+                     std::size_t& equalA, std::size_t& aboveOrEqualA,
+                     const char* nameA = "SearchThreshold") {
   thresholdA = -INFINITY;
   equalA = 0;
   aboveOrEqualA = 0;
@@ -98,13 +99,16 @@ bool searchThreshold(Result* resultsA, std::size_t nA, std::size_t kA, float& th
   int unchangedRoundsL = 0;
   for (;;) {
     const DivideCounts dL = divide(resultsA + loL, resultsA + hiL);
-    if (dL.pivot == lastL.pivot && dL.aboveOrEqual == lastL.aboveOrEqual &&
-        dL.equal == lastL.equal && dL.below == lastL.below) {
+    // A NaN pivot (an all-NaN range) equals the last NaN pivot, or the search would not end.
+    const bool samePivotL =
+        dL.pivot == lastL.pivot || (std::isnan(dL.pivot) && std::isnan(lastL.pivot));
+    if (samePivotL && dL.aboveOrEqual == lastL.aboveOrEqual && dL.equal == lastL.equal &&
+        dL.below == lastL.below) {
       if (++unchangedRoundsL > 5) {
         thresholdA = dL.pivot;
         equalA = dL.equal;
         aboveOrEqualA = acceptedL + dL.aboveOrEqual;
-        kxntc::error << "SearchThreshold not converged! pivot: " << dL.pivot
+        kxntc::error << nameA << " not converged! pivot: " << dL.pivot
                      << " aboveOrEqual: " << aboveOrEqualA << " equal: " << equalA << " K: " << kA;
         kxntc::notify(kxntc::error);
         return false;

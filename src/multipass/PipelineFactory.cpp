@@ -3,7 +3,9 @@
 #include <qrlcore/Exception.h>
 #include <qrlcore/QuarlenInformation.h>
 #include <quarlen/TemplateMatcherMultipass_Pipeline_Common.h>
+#include <quarlen/TemplateMatcherMultipass_Pipeline_Finger.h>
 #include <quarlen/TemplateMatcherMultipass_Stage_Common.h>
+#include <quarlen/TemplateMatcherMultipass_Stage_Finger.h>
 #include <quarlen/TemplateMatcherMultipass_Stage_HGM_norm.h>
 #include <quarlen/TemplateMatcherMultipass_Stage_LFA_norm.h>
 
@@ -60,9 +62,7 @@ TemplateMatcherMultipass_Stage_Common* PipelineFactory::createIdentifier(
       case AlgL2f360:
       case AlgFva:
       case AlgL2fi:
-        KXXCP_THROW(kFunction, "Algorithm '" << qridy::Types::algorithm2Text(algorithmL)
-                                             << "' needs the fingerprint stage identifier, which "
-                                                "is not part of this build.");
+        return new TemplateMatcherMultipass_Stage_Finger(modalityL, instanceL, algorithmL);
       default:
         break;
     }
@@ -86,8 +86,8 @@ TemplateMatcherMultipass_Pipeline* PipelineFactory::createPipeline(const Multipa
                            kxutl::QuarlenInformation::quarlenVersionS);
   }
   if (fingerL != 0) {
-    KXXCP_THROW("qrbase::PipelineFactory::createPipeline",
-                "Fingerprint pipelines are not part of this build.");
+    return new TemplateMatcherMultipass_Pipeline_Finger(
+        pipelineIdA, MultipassConfig(), kxutl::QuarlenInformation::getSettings(true));
   }
   return new TemplateMatcherMultipass_Pipeline_Common(pipelineIdA, MultipassConfig(),
                                                       kxutl::QuarlenInformation::getSettings(true));

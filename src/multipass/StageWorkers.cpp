@@ -25,46 +25,6 @@ qridy::IdentityMetadata* writable(const GalleryEntry& entryA) {
   return const_cast<qridy::IdentityMetadata*>(entryA.metadata);
 }
 
-// The running threshold of one worker.
-class RunningThreshold {
- public:
-  explicit RunningThreshold(WorkerData& workerA) : workerM(workerA) {
-    const std::size_t limitL = 2 * static_cast<std::size_t>(workerA.settings.resultLengthMax);
-    capacityM = std::min(limitL, workerA.count);
-    workerA.buffer.resize(capacityM);
-  }
-  float threshold() const { return thresholdM; }
-  // Keeps a score above the threshold.
-  void keep(float scoreA, const GalleryEntry* entryA) {
-    workerM.results.push_back({scoreA, entryA});
-    if (capacityM < 2) return;
-    float* bufferL = workerM.buffer.data();
-    bufferL[fillM++] = scoreA;
-    if (fillM == capacityM) {
-      // The best half stays at the front; the next score there becomes the threshold.
-      const std::size_t halfL = capacityM / 2;
-      std::nth_element(bufferL, bufferL + halfL, bufferL + capacityM, std::greater<float>());
-      thresholdM = bufferL[halfL];
-      fillM = halfL;
-      // Results below the threshold can no longer be among the best resultLengthMax of this
-      // worker; drop them now and then so that an ascending gallery does not keep everything.
-      if (workerM.results.size() > 16 * capacityM) {
-        const float tL = thresholdM;
-        auto& resultsL = workerM.results;
-        resultsL.erase(std::remove_if(resultsL.begin(), resultsL.end(),
-                                      [tL](const Result& rA) { return rA.score < tL; }),
-                       resultsL.end());
-      }
-    }
-  }
-
- private:
-  WorkerData& workerM;
-  std::size_t capacityM = 0;
-  std::size_t fillM = 0;
-  float thresholdM = std::numeric_limits<float>::lowest();
-};
-
 }  // namespace
 
 PassSettings passSettings(const TemplateMatcherMultipass_Stage_Common& stageA,
@@ -90,6 +50,40 @@ void WorkerData::reset() {
   results.clear();
   compared = 0;
   stateChanged = false;
+}
+
+RunningThreshold::RunningThreshold(WorkerData& workerA, float startA, std::size_t capacityA)
+    : workerM(workerA), capacityM(capacityA), thresholdM(startA) {
+  workerA.buffer.resize(capacityM);
+}
+
+RunningThreshold::RunningThreshold(WorkerData& workerA)
+    : RunningThreshold(
+          workerA, std::numeric_limits<float>::lowest(),
+          std::min(2 * static_cast<std::size_t>(workerA.settings.resultLengthMax), workerA.count)) {
+}
+
+void RunningThreshold::keep(float scoreA, const GalleryEntry* entryA) {
+  workerM.results.push_back({scoreA, entryA});
+  if (capacityM < 2) return;
+  float* bufferL = workerM.buffer.data();
+  bufferL[fillM++] = scoreA;
+  if (fillM == capacityM) {
+    // The best half stays at the front; the next score there becomes the threshold.
+    const std::size_t halfL = capacityM / 2;
+    std::nth_element(bufferL, bufferL + halfL, bufferL + capacityM, std::greater<float>());
+    thresholdM = bufferL[halfL];
+    fillM = halfL;
+    // Results below the threshold can no longer be among the best resultLengthMax of this
+    // worker; drop them now and then so that an ascending gallery does not keep everything.
+    if (workerM.results.size() > 16 * capacityM) {
+      const float tL = thresholdM;
+      auto& resultsL = workerM.results;
+      resultsL.erase(std::remove_if(resultsL.begin(), resultsL.end(),
+                                    [tL](const Result& rA) { return rA.score < tL; }),
+                     resultsL.end());
+    }
+  }
 }
 
 std::vector<WorkerData> partition(const GalleryEntryData& galleryA,

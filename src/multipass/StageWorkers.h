@@ -52,6 +52,26 @@ struct WorkerData {
   void reset();
 };
 
+// The running threshold of one worker: kept scores fill a buffer of capacity scores; when it is
+// full the threshold rises to the median of the buffer and its best half stays. Kept candidates
+// go to the worker's results.
+class RunningThreshold {
+ public:
+  // The threshold starts at startA; a capacity below 2 never raises it.
+  RunningThreshold(WorkerData& workerA, float startA, std::size_t capacityA);
+  // The rule of the common workers: from the lowest float, min(2 x resultLengthMax, count).
+  explicit RunningThreshold(WorkerData& workerA);
+  float threshold() const { return thresholdM; }
+  // Keeps a score above the threshold.
+  void keep(float scoreA, const GalleryEntry* entryA);
+
+ private:
+  WorkerData& workerM;
+  std::size_t capacityM = 0;
+  std::size_t fillM = 0;
+  float thresholdM;
+};
+
 // One worker per engine: worker i takes N / T consecutive entries, the last one also the
 // remainder.
 std::vector<WorkerData> partition(const GalleryEntryData& galleryA,

@@ -31,40 +31,12 @@
 #include "engines/iris/StageMatchEngine_Iris_Daugman_2010.h"
 #include "support/EngineTesting.h"
 #include "support/ExceptionMatchers.h"
+#include "support/ForeignBlock.h"
 
 namespace qridy {
 namespace {
 
-// A block of the interface that is not a TemplateBlock_Common.
-class ForeignBlock : public TemplateBlockImp {
- public:
-  bool validate(std::string&) const override { return true; }
-  bool isSymmetric() const override { return false; }
-  void reset() override {}
-  Algorithm algorithm() const override { return AlgHgmFloat; }
-  unsigned short version() const override { return 3; }
-  float getQuality() const override { return 0; }
-  FingerImpressionType getImpressionType() const override { return FingerImpressionType{}; }
-  void setData(const unsigned char*, unsigned int, const unsigned char*, unsigned int,
-               bool) override {}
-  void setMetaData(const unsigned char*, unsigned int) override {}
-  std::istream& read(std::istream& isA) override { return isA; }
-  std::ostream& write(std::ostream& osA) const override { return osA; }
-  std::ostream& writeGalleryTB(std::ostream& osA) const override { return osA; }
-  TemplateBlockImp* copy() const override { return new ForeignBlock; }
-  void removeProbeTemplatePart() override {}
-  void removeGalleryTemplatePart() override {}
-  void removeMetaDataTemplatePart() override {}
-  unsigned int checkSum() const override { return 0; }
-  const unsigned char* galleryDataPtr() const override { return nullptr; }
-  unsigned int gallerySize() const override { return 0; }
-  const unsigned char* probeDataPtr() const override { return nullptr; }
-  unsigned int probeSize() const override { return 0; }
-  const unsigned char* metaDataPtr() const override { return nullptr; }
-  unsigned int metaDataSize() const override { return 0; }
-  void randomizeFeatures() override {}
-  void convertToGalleryAndProbe() override {}
-};
+using quarlen_test::ForeignBlock;
 
 class StageMatchEngineBaseTest : public quarlen_test::EngineConfigTest {};
 
