@@ -1,9 +1,12 @@
 #include "multipass/FingerprintGallerySupport.h"
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 
 #include <qrlcore/IniFile.h>
+#include <qrlcore/QuarlenInformation.h>
+#include <qrlfinger/MinutiaeTemplate.h>
 #include <qrlfinger/MvxFinger.h>
 #include <quarlen/IdRecordFingerDecorator.h>
 
@@ -11,11 +14,22 @@ namespace qrbase {
 namespace {
 
 // The finger library itself: trims l2f templates with one MvxFinger made on first use from an
-// empty setting. Its l2f and l2m templates carry their own minutia count and so have no fixed
-// gallery size: their stages take the slot size from the first template.
+// empty setting. Its l2f and l2m templates carry their own minutia count, so their length varies;
+// a stage gives each the room of the longest: the configured trimming count of the gallery's l2f
+// templates ("L2fMaxMinutiaCountForGallery" of section "TEMPLATE_MATCHING_MULTIPASS", when above
+// 0), else the format's maximum.
 class FingerLibraryGallerySupport : public FingerprintGallerySupport {
  public:
-  unsigned int galleryTemplateSize(qridy::Algorithm) const override { return 0; }
+  unsigned int galleryTemplateSize(qridy::Algorithm algorithmA) const override {
+    unsigned int minutiaeL = qrfpt::kMaxMinutiae;
+    if (algorithmA == qridy::AlgL2f) {
+      const int trimL = kxutl::QuarlenInformation::getIntFromConfigFile(
+          "TEMPLATE_MATCHING_MULTIPASS", "L2fMaxMinutiaCountForGallery", -1);
+      if (trimL > 0)
+        minutiaeL = std::min<unsigned int>(minutiaeL, static_cast<unsigned int>(trimL));
+    }
+    return static_cast<unsigned int>(qrfpt::kHeaderBytes + qrfpt::kMinutiaBytes * minutiaeL);
+  }
 
   void trimL2fTemplates(qridy::IdRecordImp& recordA, int maxMinutiaeA) override {
     qrfpt::MvxFinger* engineL = engine();

@@ -351,6 +351,21 @@ TEST_F(StageTest, SlotSizeRulesAndTheirMessages) {
   EXPECT_EQ(std::count(slotL + 33, slotL + 48, 0), 15);
 }
 
+TEST_F(StageTest, FingerSlotsHoldTheLongestTemplateTheGalleryKeeps) {
+  // Minutiae templates vary in length: the slot is 12 + 6 n bytes (padded to 16) for the gallery's
+  // trimming count n of l2f, else for the format's 255 minutiae.
+  const auto slotOf = [](Algorithm algorithmA, const std::string& iniA) {
+    quarlen_test::RegistryConfig configL(4, 1044, 16, 2, iniA);
+    return TemplateMatcherMultipass_Stage_MemManager(ModalityFingerprint, InstanceFingerRightIndex,
+                                                     algorithmA, 10)
+        .dataSize();
+  };
+  EXPECT_EQ(slotOf(AlgL2f, ""), 1552u);
+  EXPECT_EQ(slotOf(AlgL2f, "L2fMaxMinutiaCountForGallery = 50\n"), 320u);
+  EXPECT_EQ(slotOf(AlgL2m, "L2fMaxMinutiaCountForGallery = 50\n"), 1552u);
+  EXPECT_EQ(slotOf(AlgL2f, "L2fMaxMinutiaCountForGallery = 0\n"), 1552u);
+}
+
 // The add of stored gallery bytes and the add of a block are one rule: the same sequence through
 // both gives the same messages (the golden list) and the same stage, byte for byte, with the
 // slots of the second written by streaming stores.

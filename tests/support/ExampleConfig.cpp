@@ -35,6 +35,10 @@ ExampleConfig::ExampleConfig(const std::string& extraIniA) {
   for (const char* nameL : {"storage.xml", "pipelines.xml", "iris_score.map"}) {
     filesM.write(nameL, filled(nameL));
   }
+  // The shipped fingerprint curves the configuration names.
+  for (const char* nameL : {"l2f.txt", "l2f360.txt"}) {
+    filesM.write(nameL, readAll(sourceDir() + "/../scoremapping/" + nameL));
+  }
   install(extraIniA);
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include <qrlface/ByteMinimalGraph.h>
+#include <qrlfinger/SyntheticFinger.h>
 #include <qrliris/IrisCodeForms.h>
 #include <quarlen/TemplateBlockImp.h>
 #include <quarlen/Types.h>
@@ -160,7 +161,47 @@ class Iris : public DemoModality {
   int turnM;
 };
 
+class Finger : public DemoModality {
+ public:
+  std::string label() const override { return "finger"; }
+  std::string storageId() const override { return "finger"; }
+  std::string pipelineId() const override { return "fourFinger"; }
+  std::string describe() const override {
+    return "l2f minutiae templates of four fingers; probes are other impressions";
+  }
+  std::unique_ptr<IdRecordImp> enrolment(std::uint64_t idA) const override {
+    auto recordL = newRecord(idA, idA + 1);
+    add(*recordL, idA, 0, idA + 1);
+    return recordL;
+  }
+  std::unique_ptr<IdRecordImp> probe(std::uint64_t idA, std::uint64_t seedA) const override {
+    auto recordL = newRecord(0, seedA);
+    add(*recordL, idA, static_cast<std::uint32_t>(1 + seedA % 1000000), seedA);
+    return recordL;
+  }
+
+ private:
+  void add(IdRecordImp& recordA, std::uint64_t idA, std::uint32_t impressionA,
+           std::uint64_t sampleA) const {
+    static const qridy::Instance kFingers[4] = {
+        qridy::InstanceFingerRightIndex, qridy::InstanceFingerLeftIndex,
+        qridy::InstanceFingerRightThumb, qridy::InstanceFingerLeftThumb};
+    for (std::uint32_t k = 0; k < 4; ++k) {
+      const std::vector<std::uint8_t> bytesL = generatorM.impressionBytes(
+          static_cast<std::uint32_t>(4 * idA + k), impressionA, qrfpt::ImpressionSettings());
+      addBlock(recordA, qridy::AlgL2f, qridy::ModalityFingerprint, kFingers[k], bytesL.data(),
+               static_cast<unsigned>(bytesL.size()), sampleA);
+    }
+  }
+
+  qrfpt::SyntheticFingerGenerator generatorM{2026};
+};
+
 }  // namespace
+
+std::unique_ptr<DemoModality> fingerModality() {
+  return std::make_unique<Finger>();
+}
 
 std::unique_ptr<DemoModality> faceModality(float noiseA) {
   return std::make_unique<Face>(noiseA);

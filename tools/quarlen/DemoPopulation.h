@@ -33,5 +33,8 @@ std::unique_ptr<DemoModality> faceModality(float noiseA);
 // Iris: daugman2010 codes of both eyes; a probe turns each code by up to turnA positions and
 // flips a fraction flipsA of its bits.
 std::unique_ptr<DemoModality> irisModality(double flipsA, int turnA);
+// Fingerprints: l2f minutiae templates of four fingers (both index fingers and thumbs); a probe
+// is another impression (turned, shifted, with missing and spurious minutiae).
+std::unique_ptr<DemoModality> fingerModality();
 
 }  // namespace quarlen_cli

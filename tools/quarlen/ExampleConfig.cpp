@@ -54,6 +54,16 @@ ExampleConfig::ExampleConfig(const std::string& sourceDirA, const std::string& w
     std::ofstream osL(outL, std::ios::binary);
     if (!(osL << textL)) throw std::runtime_error("cannot write " + outL.string());
   }
+  // The shipped score-mapping curves the configuration names.
+  const fs::path curvesL = fs::path(sourceM).parent_path() / "scoremapping";
+  if (fs::is_directory(curvesL)) {
+    for (const auto& entryL : fs::directory_iterator(curvesL)) {
+      if (entryL.is_regular_file()) {
+        fs::copy_file(entryL.path(), fs::path(configM) / entryL.path().filename(),
+                      fs::copy_options::overwrite_existing);
+      }
+    }
+  }
   kxutl::QuarlenInformation::setConfigFile(iniFile());
 }
 

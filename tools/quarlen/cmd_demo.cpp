@@ -40,11 +40,21 @@ using qrbase::TemplateMatcherMultipass;
 struct DemoOptions {
   std::size_t identities = 50000;
   std::size_t probes = 400;  // per modality
+  // A minutiae comparison costs about a thousand face comparisons: a smaller population.
+  std::size_t fingerIdentities = 500;
+  std::size_t fingerProbes = 100;
   float faceNoise = 1.0f;
   double irisFlips = 0.2;
   int irisTurn = 3;
   std::string configDir;  // "" : the example configuration
   bool keepFiles = false;
+};
+
+// One modality of the tour with the size of its population.
+struct Population {
+  std::unique_ptr<DemoModality> modality;
+  std::size_t identities;
+  std::size_t probes;
 };
 
 double secondsSince(Clock::time_point startA) {
@@ -95,6 +105,10 @@ bool parseOptions(const std::vector<std::string>& argsA, DemoOptions& optionsA) 
       optionsA.identities = std::stoul(value());
     } else if (a == "--probes") {
       optionsA.probes = std::stoul(value());
+    } else if (a == "--finger-identities") {
+      optionsA.fingerIdentities = std::stoul(value());
+    } else if (a == "--finger-probes") {
+      optionsA.fingerProbes = std::stoul(value());
     } else if (a == "--face-noise") {
       optionsA.faceNoise = std::stof(value());
     } else if (a == "--iris-flips") {
@@ -108,14 +122,16 @@ bool parseOptions(const std::vector<std::string>& argsA, DemoOptions& optionsA) 
       return false;
     }
   }
-  if (optionsA.identities == 0) optionsA.identities = 1;
+  optionsA.identities = std::max<std::size_t>(optionsA.identities, 1);
+  optionsA.fingerIdentities = std::max<std::size_t>(optionsA.fingerIdentities, 1);
   optionsA.probes = std::min(optionsA.probes, optionsA.identities);
+  optionsA.fingerProbes = std::min(optionsA.fingerProbes, optionsA.fingerIdentities);
   return true;
 }
 
 // The identity a probe is a sample of: spread over the whole population.
-std::uint64_t mateOf(std::size_t probeA, const DemoOptions& optionsA) {
-  return (probeA * 2654435761ull) % optionsA.identities;
+std::uint64_t mateOf(std::size_t probeA, const Population& populationA) {
+  return (probeA * 2654435761ull) % populationA.identities;
 }
 
 std::unique_ptr<TemplateMatcherMultipass> startMatcher(const DemoModality& modalityA,
@@ -126,11 +142,11 @@ std::unique_ptr<TemplateMatcherMultipass> startMatcher(const DemoModality& modal
   return matcherL;
 }
 
-void enrol(TemplateMatcherMultipass& matcherA, const DemoModality& modalityA,
-           const DemoOptions& optionsA) {
+void enrol(TemplateMatcherMultipass& matcherA, const Population& populationA) {
+  const DemoModality& modalityA = *populationA.modality;
   const auto startL = Clock::now();
-  Progress progressL("enrol " + modalityA.label(), optionsA.identities);
-  for (std::size_t i = 0; i < optionsA.identities; ++i) {
+  Progress progressL("enrol " + modalityA.label(), populationA.identities);
+  for (std::size_t i = 0; i < populationA.identities; ++i) {
     matcherA.addIdRecord(modalityA.enrolment(i).get(), nullptr, false);
     progressL.update(i + 1);
   }
@@ -138,16 +154,16 @@ void enrol(TemplateMatcherMultipass& matcherA, const DemoModality& modalityA,
   const double secondsL = secondsSince(startL);
   std::cout << "  " << modalityA.label() << ": " << matcherA.numberOfIdRecords()
             << " records enrolled in " << std::fixed << std::setprecision(2) << secondsL << " s ("
-            << std::setprecision(0) << optionsA.identities / secondsL << " records/s)\n";
+            << std::setprecision(0) << populationA.identities / secondsL << " records/s)\n";
 }
 
 // Every probe slot identifies its share of the probes at once, one caller thread per slot.
-void identifyAll(TemplateMatcherMultipass& matcherA, const DemoModality& modalityA,
-                 const DemoOptions& optionsA) {
+void identifyAll(TemplateMatcherMultipass& matcherA, const Population& populationA) {
+  const DemoModality& modalityA = *populationA.modality;
   const unsigned slotsL = matcherA.getMaxNumberOfParallelProbes();
   std::vector<std::unique_ptr<qridy::IdRecordImp>> probesL;
-  for (std::size_t p = 0; p < optionsA.probes; ++p) {
-    probesL.push_back(modalityA.probe(mateOf(p, optionsA), p + 1));
+  for (std::size_t p = 0; p < populationA.probes; ++p) {
+    probesL.push_back(modalityA.probe(mateOf(p, populationA), p + 1));
   }
   std::atomic<std::size_t> nextL{0}, doneL{0}, hitsL{0};
   const auto startL = Clock::now();
@@ -157,7 +173,7 @@ void identifyAll(TemplateMatcherMultipass& matcherA, const DemoModality& modalit
       for (std::size_t p = nextL++; p < probesL.size(); p = nextL++) {
         qridy::ResultTreeList resultsL;
         matcherA.identifyTransaction(probesL[p].get(), s, resultsL);
-        if (resultsL.size() != 0 && resultsL[0].personId() == mateOf(p, optionsA)) ++hitsL;
+        if (resultsL.size() != 0 && resultsL[0].personId() == mateOf(p, populationA)) ++hitsL;
         ++doneL;
       }
     });
@@ -195,33 +211,34 @@ int matcherDemo(const DemoOptions& optionsA) {
   if (::mkdtemp(workL.data()) == nullptr) throw std::runtime_error("cannot create " + workL);
   ExampleConfig configL(optionsA.configDir, workL);
 
-  std::vector<std::unique_ptr<DemoModality>> modalitiesL;
-  modalitiesL.push_back(faceModality(optionsA.faceNoise));
-  modalitiesL.push_back(irisModality(optionsA.irisFlips, optionsA.irisTurn));
+  std::vector<Population> populationsL;
+  populationsL.push_back({faceModality(optionsA.faceNoise), optionsA.identities, optionsA.probes});
+  populationsL.push_back(
+      {irisModality(optionsA.irisFlips, optionsA.irisTurn), optionsA.identities, optionsA.probes});
+  populationsL.push_back({fingerModality(), optionsA.fingerIdentities, optionsA.fingerProbes});
 
   std::cout << "\n== multipass matcher ==\n"
             << "  configuration " << configL.sourceDir() << " (filled copy in "
             << configL.configDir() << ")\n"
-            << "  processor: " << qridy::CpuFeatures::describe() << "\n"
-            << "  " << optionsA.identities << " identities per modality:\n";
-  for (const auto& m : modalitiesL)
-    std::cout << "    " << m->label() << ": " << m->describe() << "\n";
+            << "  processor: " << qridy::CpuFeatures::describe() << "\n";
+  for (const Population& p : populationsL) {
+    std::cout << "  " << p.modality->label() << ": " << p.identities << " identities, "
+              << p.modality->describe() << "\n";
+  }
 
   std::cout << "\n== enrolment ==\n";
   std::vector<std::unique_ptr<TemplateMatcherMultipass>> matchersL;
-  for (const auto& m : modalitiesL) {
-    matchersL.push_back(startMatcher(*m, false));
-    enrol(*matchersL.back(), *m, optionsA);
+  for (const Population& p : populationsL) {
+    matchersL.push_back(startMatcher(*p.modality, false));
+    enrol(*matchersL.back(), p);
   }
 
   std::cout << "\n== identification ==\n";
-  for (std::size_t i = 0; i < modalitiesL.size(); ++i) {
-    identifyAll(*matchersL[i], *modalitiesL[i], optionsA);
-  }
+  for (std::size_t i = 0; i < populationsL.size(); ++i) identifyAll(*matchersL[i], populationsL[i]);
 
   // One face probe in detail, before and after a restart from the gallery files.
-  const DemoModality& faceL = *modalitiesL[0];
-  const std::uint64_t mateL = mateOf(7, optionsA);
+  const DemoModality& faceL = *populationsL[0].modality;
+  const std::uint64_t mateL = mateOf(7, populationsL[0]);
   const auto probeL = faceL.probe(mateL, 1000000007);
   qridy::ResultTreeList beforeL;
   matchersL[0]->identifyTransaction(probeL.get(), 0, beforeL);
@@ -232,11 +249,12 @@ int matcherDemo(const DemoOptions& optionsA) {
   std::cout << "\n== restart from the gallery files ==\n";
   matchersL.clear();
   const auto startL = Clock::now();
-  for (const auto& m : modalitiesL) matchersL.push_back(startMatcher(*m, true));
-  std::cout << "  " << modalitiesL.size() << " matchers recovered in " << std::fixed
+  for (const Population& p : populationsL) matchersL.push_back(startMatcher(*p.modality, true));
+  std::cout << "  " << populationsL.size() << " matchers recovered in " << std::fixed
             << std::setprecision(2) << secondsSince(startL) << " s:";
-  for (std::size_t i = 0; i < modalitiesL.size(); ++i) {
-    std::cout << " " << modalitiesL[i]->label() << " " << matchersL[i]->numberOfIdRecords();
+  for (std::size_t i = 0; i < populationsL.size(); ++i) {
+    std::cout << " " << populationsL[i].modality->label() << " "
+              << matchersL[i]->numberOfIdRecords();
   }
   std::cout << " records\n";
   qridy::ResultTreeList afterL;

@@ -18,15 +18,18 @@ const Command kCommands[] = {
      "(or that none was),\nthe diagnostic level and the processor features the engines use.\n",
      runInfo},
     {"demo", "run the demonstration on self-generated data",
-     "usage: quarlen demo [--identities N] [--probes N] [--face-noise X] [--iris-flips X]\n"
+     "usage: quarlen demo [--identities N] [--probes N] [--finger-identities N]\n"
+     "                    [--finger-probes N] [--face-noise X] [--iris-flips X]\n"
      "                    [--config DIR] [--keep]\n\n"
      "Runs the multipass matcher on a population it generates itself, from the example\n"
      "configuration (data/config, or DIR): one matcher per modality (face: hgmByte then\n"
-     "hgmFloat; iris: both eyes with daugman2010) enrols N identities (default 50000), then\n"
-     "identifies a sample of noisy probes (default 400 per modality) on every probe slot at\n"
-     "once and prints the rank-1 hit rate and identifications per second, shows one probe's\n"
-     "result list, restarts the matchers from their gallery files and shows the same answer.\n"
-     "Progress goes to standard error. --keep leaves the galleries in place.\n",
+     "hgmFloat; iris: both eyes with daugman2010; fingerprints: l2f on four fingers, then\n"
+     "l2f360) enrols N face and iris identities (default 50000) and fewer fingerprint ones\n"
+     "(default 500), identifies noisy probes (default 400 per modality, 100 for fingers) on\n"
+     "every probe slot at once and prints the rank-1 hit rate and identifications per\n"
+     "second, shows one probe's result list, restarts the matchers from their gallery files\n"
+     "and shows the same answer. Progress goes to standard error. --keep leaves the\n"
+     "galleries in place.\n",
      runDemo},
     {"validate", "check a stored identity record and print its validation text",
      "usage: quarlen validate FILE\n\nReads the identity record stored in FILE, checks every "
