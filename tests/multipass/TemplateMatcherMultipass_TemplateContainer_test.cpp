@@ -628,11 +628,13 @@ TEST_F(FingerContainerTest,
   // The trimmed template is stored; the caller's record is not changed.
   const auto* stageL =
       containerL->memoryStage({ModalityFingerprint, InstanceFingerRightIndex, AlgL2f});
-  EXPECT_EQ(stageL->dataSize(), 64u);
+  // The stage was made for the gallery's trimming count (30 minutiae: 12 + 6 x 30 bytes).
+  EXPECT_EQ(stageL->dataSize(), 192u);
   EXPECT_EQ(std::memcmp(stageL->galleryVec()[0].data,
                         block(AlgL2f, 120, InstanceFingerRightIndex)->galleryDataPtr(), 60),
             0);
-  EXPECT_EQ(std::count(stageL->galleryVec()[0].data + 60, stageL->galleryVec()[0].data + 64, 0), 4);
+  EXPECT_EQ(std::count(stageL->galleryVec()[0].data + 60, stageL->galleryVec()[0].data + 192, 0),
+            132);
   EXPECT_EQ(recordL->nBioRecords(), 6u);
   EXPECT_EQ(recordL
                 ->getTemplateBlock(TemplateKey(ModalityFingerprint, InstanceFingerRightIndex,
