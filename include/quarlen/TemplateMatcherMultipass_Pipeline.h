@@ -106,6 +106,17 @@ class QUARLEN_EXPORT TemplateMatcherMultipass_Pipeline {
   // slot's query-filtering performance record.
   void selectCandidates(ThreadStruct& threadA, const qridy::ProbeDescriptor* descriptorA,
                         qridy::UniqueMetadataContainer* metadataA);
+  // Step 1 of an identification, shared by the pipelines: checks the arguments ("No stages are
+  // configured in this pipeline", "Probe, container or metadata container is NULL"), empties the
+  // slot's reload stages and results, switches filter scores off and readies the slot's records
+  // for this configuration.
+  void prepareSlot(const qridy::IdRecordImp* probeA, ThreadStruct& threadA,
+                   TemplateMatcherMultipass_TemplateContainer* containerA,
+                   qridy::UniqueMetadataContainer* metadataA, const char* functionA);
+  // With miss analysis on: the slot's collected pass elements, wrapped for the probe's person, as
+  // the result list's miss-analysis text.
+  void attachMissAnalysis(const qridy::IdRecordImp& probeA, const ThreadStruct& threadA,
+                          qridy::ResultTreeList& resultsA) const;
   // Writes the slot's performance records (query filtering, each stage, and their sum "Overall")
   // to the slot's performance file, replacing it; nothing without a path.
   void writePerformanceLog(ThreadStruct& threadA, const std::string& modalityTextA) const;

@@ -52,11 +52,6 @@ class QUARLEN_EXPORT TemplateMatcherMultipass_Pipeline_Common
   void performStage(const qridy::TemplateBlockImp* probeA, std::size_t stageIndexA,
                     ThreadStruct& threadA, TemplateMatcherMultipass_TemplateContainer* containerA,
                     qridy::UniqueMetadataContainer* metadataA) override;
-
- private:
-  // Step 1: the slot's reload stages, results, filter mode and records reset for a new probe.
-  void prepareSlot(ThreadStruct& threadA, TemplateMatcherMultipass_TemplateContainer* containerA,
-                   qridy::UniqueMetadataContainer* metadataA);
 };
 
 }  // namespace qrbase

@@ -11,6 +11,7 @@
 #include <qrlcore/Notification.h>
 #include <qrlcore/PerfCount.h>
 #include <qrlcore/QuarlenInformation.h>
+#include <quarlen/IdRecordImp.h>
 #include <quarlen/IdentityMetadata.h>
 #include <quarlen/IdentityResult.h>
 #include <quarlen/IdentityResultContainer.h>
@@ -18,6 +19,7 @@
 #include <quarlen/ProbeDescriptor.h>
 #include <quarlen/ResultTreeList.h>
 #include <quarlen/TemplateMatcherMultipass_Stage_Common.h>
+#include <quarlen/TemplateMatcherMultipass_TemplateContainer.h>
 #include <quarlen/UniqueMetadataContainer.h>
 
 namespace qrbase {
@@ -167,6 +169,43 @@ void TemplateMatcherMultipass_Pipeline::selectCandidates(
   const double secondsL = clockL.elapsedSec();
   recordL.sumIdentifyTime += secondsL;
   recordL.sumStageTime += secondsL;
+}
+
+void TemplateMatcherMultipass_Pipeline::prepareSlot(
+    const qridy::IdRecordImp* probeA, ThreadStruct& threadA,
+    TemplateMatcherMultipass_TemplateContainer* containerA,
+    qridy::UniqueMetadataContainer* metadataA, const char* functionA) {
+  const auto& stagesL = configM.getStages();
+  if (stagesL.empty()) KXXCP_THROW(functionA, "No stages are configured in this pipeline");
+  if (probeA == nullptr || containerA == nullptr || metadataA == nullptr) {
+    KXXCP_THROW(functionA, "Probe, container or metadata container is NULL");
+  }
+  const unsigned int slotL = threadA.threadIndex;
+  containerA->clearPreloadedStages(slotL);
+  metadataA->resetResultContainer(slotL);
+  metadataA->setUseFilterScores(slotL, false);
+  if (threadA.stagePerformance.size() != stagesL.size()) {
+    threadA.stagePerformance.assign(stagesL.size(), PerformanceRecord());
+    for (std::size_t iL = 0; iL < stagesL.size(); ++iL) {
+      PerformanceRecord& recordL = threadA.stagePerformance[iL];
+      recordL.modality = QTypes::modality2Text(stagesL[iL].modality);
+      recordL.instance = QTypes::instance2Text(stagesL[iL].instance);
+      recordL.algorithm = QTypes::algorithm2Text(stagesL[iL].algorithm);
+      recordL.threads = static_cast<unsigned int>(stagesL[iL].nThreads);
+    }
+  }
+  threadA.stagesRun.assign(stagesL.size(), 0);
+  threadA.missAnalysis.clear();
+}
+
+void TemplateMatcherMultipass_Pipeline::attachMissAnalysis(const qridy::IdRecordImp& probeA,
+                                                           const ThreadStruct& threadA,
+                                                           qridy::ResultTreeList& resultsA) const {
+  if (!configM.isMissAnalysis()) return;
+  std::ostringstream osL;
+  osL << "<missAnalysisResult personId = \"" << probeA.personId() << "\">\n"
+      << threadA.missAnalysis << "</missAnalysisResult>\n";
+  resultsA.setMissAnalysisResult(osL.str());
 }
 
 namespace {

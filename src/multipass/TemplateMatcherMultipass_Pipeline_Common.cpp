@@ -59,43 +59,15 @@ TemplateMatcherMultipass_Pipeline_Common::TemplateMatcherMultipass_Pipeline_Comm
 
 TemplateMatcherMultipass_Pipeline_Common::~TemplateMatcherMultipass_Pipeline_Common() = default;
 
-void TemplateMatcherMultipass_Pipeline_Common::prepareSlot(
-    ThreadStruct& threadA, TemplateMatcherMultipass_TemplateContainer* containerA,
-    qridy::UniqueMetadataContainer* metadataA) {
-  const unsigned int slotL = threadA.threadIndex;
-  containerA->clearPreloadedStages(slotL);
-  metadataA->resetResultContainer(slotL);
-  metadataA->setUseFilterScores(slotL, false);
-  const auto& stagesL = configM.getStages();
-  if (threadA.stagePerformance.size() != stagesL.size()) {
-    threadA.stagePerformance.assign(stagesL.size(), PerformanceRecord());
-    for (std::size_t iL = 0; iL < stagesL.size(); ++iL) {
-      PerformanceRecord& recordL = threadA.stagePerformance[iL];
-      recordL.modality = QTypes::modality2Text(stagesL[iL].modality);
-      recordL.instance = QTypes::instance2Text(stagesL[iL].instance);
-      recordL.algorithm = QTypes::algorithm2Text(stagesL[iL].algorithm);
-      recordL.threads = static_cast<unsigned int>(stagesL[iL].nThreads);
-    }
-  }
-  threadA.stagesRun.assign(stagesL.size(), 0);
-  threadA.missAnalysis.clear();
-}
-
 void TemplateMatcherMultipass_Pipeline_Common::identifyTransactionPrivate(
     const qridy::IdRecordImp* probeA, ThreadStruct& threadA, qridy::ProbeDescriptor* descriptorA,
     TemplateMatcherMultipass_TemplateContainer* containerA,
     qridy::UniqueMetadataContainer* metadataA, qridy::ResultTreeList& resultsA) {
   std::string stepL = "prepare";
   try {
+    prepareSlot(probeA, threadA, containerA, metadataA, kIdentifyFunction);
     const auto& stagesL = configM.getStages();
-    if (stagesL.empty()) {
-      KXXCP_THROW(kIdentifyFunction, "No stages are configured in this pipeline");
-    }
-    if (probeA == nullptr || containerA == nullptr || metadataA == nullptr) {
-      KXXCP_THROW(kIdentifyFunction, "Probe, container or metadata container is NULL");
-    }
     const unsigned int slotL = threadA.threadIndex;
-    prepareSlot(threadA, containerA, metadataA);
 
     stepL = "query filtering";
     selectCandidates(threadA, descriptorA, metadataA);
@@ -131,12 +103,7 @@ void TemplateMatcherMultipass_Pipeline_Common::identifyTransactionPrivate(
     }
 
     stepL = "miss analysis results";
-    if (configM.isMissAnalysis()) {
-      std::ostringstream osL;
-      osL << "<missAnalysisResult personId = \"" << probeA->personId() << "\">\n"
-          << threadA.missAnalysis << "</missAnalysisResult>\n";
-      resultsA.setMissAnalysisResult(osL.str());
-    }
+    attachMissAnalysis(*probeA, threadA, resultsA);
 
     stepL = "calc performance output";
     writePerformanceLog(threadA, QTypes::modality2Text(stagesL.front().modality));
@@ -241,11 +208,13 @@ void TemplateMatcherMultipass_Pipeline_Common::identifyProbeBundle(
       KXXCP_THROW(kBundleFunction, "transaction id lists not supported for bundled probes");
     }
   }
+  resultsA.clear();
+  if (probesA.empty()) return;
   for (const qridy::IdRecordImp* probeL : probesA) {
     if (probeL == nullptr) KXXCP_THROW(kBundleFunction, "Probe IdRecord is NULL");
   }
   const unsigned int slotL = threadA.threadIndex;
-  prepareSlot(threadA, containerA, metadataA);
+  prepareSlot(probesA.front(), threadA, containerA, metadataA, kBundleFunction);
   metadataA->setUsePersonMask(slotL, qridy::PersonMaskNone);
 
   // "create probe bundles": per stage the probes' blocks of its triple, one per probe.

@@ -183,29 +183,9 @@ void TemplateMatcherMultipass_Pipeline_Finger::identifyTransactionPrivate(
     qridy::UniqueMetadataContainer* metadataA, qridy::ResultTreeList& resultsA) {
   std::string stepL = "prepare";
   try {
+    prepareSlot(probeA, threadA, containerA, metadataA, kIdentifyFunction);
     const auto& stagesL = configM.getStages();
-    if (stagesL.empty()) {
-      KXXCP_THROW(kIdentifyFunction, "No stages are configured in this pipeline");
-    }
-    if (probeA == nullptr || containerA == nullptr || metadataA == nullptr) {
-      KXXCP_THROW(kIdentifyFunction, "Probe, container or metadata container is NULL");
-    }
     const unsigned int slotL = threadA.threadIndex;
-    containerA->clearPreloadedStages(slotL);
-    metadataA->resetResultContainer(slotL);
-    metadataA->setUseFilterScores(slotL, false);
-    if (threadA.stagePerformance.size() != stagesL.size()) {
-      threadA.stagePerformance.assign(stagesL.size(), PerformanceRecord());
-      for (std::size_t iL = 0; iL < stagesL.size(); ++iL) {
-        PerformanceRecord& recordL = threadA.stagePerformance[iL];
-        recordL.modality = QTypes::modality2Text(stagesL[iL].modality);
-        recordL.instance = QTypes::instance2Text(stagesL[iL].instance);
-        recordL.algorithm = QTypes::algorithm2Text(stagesL[iL].algorithm);
-        recordL.threads = static_cast<unsigned int>(stagesL[iL].nThreads);
-      }
-    }
-    threadA.stagesRun.assign(stagesL.size(), 0);
-    threadA.missAnalysis.clear();
 
     stepL = "analyze probe";
     const std::unique_ptr<qridy::IdRecordImp> preparedL = prepareProbe(*probeA);
@@ -241,12 +221,7 @@ void TemplateMatcherMultipass_Pipeline_Finger::identifyTransactionPrivate(
     createNewResultListFromUniqueMetaDataState(threadA, metadataA, resultsA);
 
     stepL = "miss analysis results";
-    if (configM.isMissAnalysis()) {
-      std::ostringstream osL;
-      osL << "<missAnalysisResult personId = \"" << probeA->personId() << "\">\n"
-          << threadA.missAnalysis << "</missAnalysisResult>\n";
-      resultsA.setMissAnalysisResult(osL.str());
-    }
+    attachMissAnalysis(*probeA, threadA, resultsA);
 
     stepL = "calc performance output";
     writePerformanceLog(threadA, QTypes::modality2Text(stagesL.front().modality));
