@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 
@@ -467,6 +468,19 @@ void UniqueMetadataContainer::createFidFile() {
 void UniqueMetadataContainer::createFidFileInternal() {
   recordSizeM = qlMaxM + sidMaxM;
   makeFolder(folderM);
+  // Made under a temporary name and renamed when complete, so that a crash never leaves a
+  // metadata file cut short in its header (recovery would refuse it). A host whose file
+  // functions cannot be renamed gets the file made in place.
+  const std::string finalL = metaDataFilePath();
+  const std::string tempL = finalL + ".new";
+  {
+    MetadataFile tempFileL(tempL);
+    if (tempFileL.create(recordSizeM) && std::rename(tempL.c_str(), finalL.c_str()) == 0) {
+      createdM = true;
+      return;
+    }
+  }
+  std::remove(tempL.c_str());
   if (!fileM->create(recordSizeM)) {
     KXXCP_THROW("qridy::UniqueMetadataContainer::createFidFileInternal",
                 "Cannot create MultipassFileIO file : " << metaDataFilePath()

@@ -108,6 +108,16 @@ TEST_F(MetadataFileTest, ElementLayout) {
   EXPECT_NE(umcL->getMetaDataFileChecksum(), 0u);
 }
 
+TEST_F(MetadataFileTest, TheFileAppearsOnlyWhenItsHeaderIsComplete) {
+  // Made under a temporary name and renamed: a crash cannot leave a file cut short in its header.
+  auto umcL = makeContainer();
+  umcL->createFidFile();
+  const std::string pathL = umcL->metaDataFilePath();
+  EXPECT_GE(readFile(pathL).size(), 88u);
+  EXPECT_FALSE(std::filesystem::exists(pathL + ".new"));
+  EXPECT_EQ(makeContainer()->recoverData(), 0u);
+}
+
 TEST_F(MetadataFileTest, NothingWrittenWithoutPersistence) {
   UniqueMetadataContainer umcL(ModalityIris);
   IdentityMetadata* mL = enrol(umcL, 1);
