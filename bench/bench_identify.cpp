@@ -246,9 +246,8 @@ void BM_Identify(benchmark::State& stateA, Gallery& (*galleryA)()) {
   std::size_t rank1L = 0, doneL = 0;
   double firstPassSecondsL = 0.0;
   const auto& recordsL = gL.matcher->probeSlots();
-  const double firstBeforeL = recordsL[0].stagePerformance.empty()
-                                  ? 0.0
-                                  : recordsL[0].stagePerformance[0].sumIdentifyTime;
+  const double firstBeforeL =
+      recordsL[0].stagePerformance.empty() ? 0.0 : recordsL[0].stagePerformance[0].sumIdentifyTime;
   for (auto _ : stateA) {
     std::vector<std::vector<double>> perSlotL(slotsL);
     std::vector<std::size_t> hitsL(slotsL, 0);
@@ -282,9 +281,9 @@ void BM_Identify(benchmark::State& stateA, Gallery& (*galleryA)()) {
   stateA.counters["rank1"] = static_cast<double>(rank1L) / static_cast<double>(doneL);
   if (slotsL == 1 && firstPassSecondsL > 0.0) {
     // Slot 0's first pass: comparisons per second of its scoring workers.
-    stateA.counters["first_pass_cmp/s"] =
-        static_cast<double>(identities()) * static_cast<double>(stateA.iterations() * kProbes) /
-        firstPassSecondsL;
+    stateA.counters["first_pass_cmp/s"] = static_cast<double>(identities()) *
+                                          static_cast<double>(stateA.iterations() * kProbes) /
+                                          firstPassSecondsL;
   }
   stateA.counters["enrolments/s"] = gL.enrolPerSecond;
 }
@@ -302,7 +301,8 @@ void BM_RawScanFirstPass(benchmark::State& stateA, Gallery& (*galleryA)(), Algor
     probeL = gL.probes[0]->getTemplateBlock(kL, algorithmA, true);
   }
   std::unique_ptr<StageMatchEngine_Base> engines[2];
-  std::vector<unsigned char> dataL(probeL->probeDataPtr(), probeL->probeDataPtr() + probeL->probeSize());
+  std::vector<unsigned char> dataL(probeL->probeDataPtr(),
+                                   probeL->probeDataPtr() + probeL->probeSize());
   for (auto& e : engines) {
     e.reset(StageMatchEngine_Base::createStageEngine(algorithmA));
     e->setProbeForIdentification(dataL.data(), static_cast<unsigned>(dataL.size()));
@@ -326,14 +326,16 @@ void BM_RawScanFirstPass(benchmark::State& stateA, Gallery& (*galleryA)(), Algor
   }
   stateA.counters["comparisons/s"] = benchmark::Counter(
       static_cast<double>(stateA.iterations() * entriesL.size()), benchmark::Counter::kIsRate);
-  stateA.SetBytesProcessed(static_cast<std::int64_t>(stateA.iterations() * entriesL.size() * sizeL));
+  stateA.SetBytesProcessed(
+      static_cast<std::int64_t>(stateA.iterations() * entriesL.size() * sizeL));
 }
 
 // Rank 1 of the two-pass face pipeline against a brute-force hgmFloat search of every identity.
 void BM_Rank1AgainstBruteForce(benchmark::State& stateA) {
   Gallery& gL = faceGallery();
   const qrbase::TemplateMatcherMultipass_Stage* stageL =
-      gL.matcher->getTemplateContainer()->memoryStage({ModalityFace, InstanceFaceFrontal, AlgHgmFloat});
+      gL.matcher->getTemplateContainer()->memoryStage(
+          {ModalityFace, InstanceFaceFrontal, AlgHgmFloat});
   const auto& entriesL = stageL->galleryVec();
   std::unique_ptr<StageMatchEngine_Base> eL(StageMatchEngine_Base::createStageEngine(AlgHgmFloat));
   std::size_t agreeL = 0, bruteHitsL = 0, pipelineHitsL = 0, doneL = 0;
@@ -362,8 +364,10 @@ void BM_Rank1AgainstBruteForce(benchmark::State& stateA) {
     }
   }
   stateA.counters["rank1_agreement"] = static_cast<double>(agreeL) / static_cast<double>(doneL);
-  stateA.counters["rank1_brute_force"] = static_cast<double>(bruteHitsL) / static_cast<double>(doneL);
-  stateA.counters["rank1_pipeline"] = static_cast<double>(pipelineHitsL) / static_cast<double>(doneL);
+  stateA.counters["rank1_brute_force"] =
+      static_cast<double>(bruteHitsL) / static_cast<double>(doneL);
+  stateA.counters["rank1_pipeline"] =
+      static_cast<double>(pipelineHitsL) / static_cast<double>(doneL);
 }
 
 }  // namespace
