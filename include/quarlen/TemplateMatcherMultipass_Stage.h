@@ -1,8 +1,11 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <ostream>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include <quarlen/GalleryFileLinks.h>
@@ -34,11 +37,15 @@ struct GalleryEntry {
 };
 static_assert(sizeof(GalleryEntry) == 32, "GalleryEntry is 32 bytes");
 
+class TemplateMatcherMultipass_Stage;
+
 // What a stage hands to the stage identifiers: the slot size in bytes and the stage's dense
-// vector of entries (not owned; valid until the stage changes).
+// vector of entries (not owned; valid until the stage changes), and the stage itself when it
+// keeps an index of its entries' positions (see galleryPositions).
 struct GalleryEntryData {
   std::uint32_t dataSize = 0;
   const std::vector<GalleryEntry>* galleryVec = nullptr;
+  const TemplateMatcherMultipass_Stage* positionIndex = nullptr;
 };
 
 // Scored entries of the result sorts: an integer or a float score and the entry it belongs to.
@@ -134,7 +141,17 @@ class QUARLEN_EXPORT TemplateMatcherMultipass_Stage : public qridy::GalleryBlock
   qridy::Algorithm algorithm() const { return algorithmM; }
   qridy::BioMetricTriple triple() const { return {modalityM, instanceM, algorithmM}; }
   bool isSymmetric() const { return symmetricM; }
-  GalleryEntryData getGalleryEntries() const { return {dataSizeM, &galleryVecM}; }
+  GalleryEntryData getGalleryEntries() const {
+    return {dataSizeM, &galleryVecM, positionIndexedM ? this : nullptr};
+  }
+  // Whether getGalleryEntries offers the position index: worth it for stages that live long
+  // (the memory stages), not for those refilled for every probe.
+  void setPositionIndexed(bool indexedA) { positionIndexedM = indexedA; }
+  // The positions in galleryVec() of the entries of the listed identities, ascending. The index
+  // behind it (identity -> positions) is built at the first call after a change of the stage;
+  // calls may come from several probe slots at once, changes never during identifications.
+  void galleryPositions(const std::vector<qridy::IdentityMetadata*>& metadataA,
+                        std::vector<std::uint32_t>& positionsA) const;
   const std::vector<GalleryEntry>& galleryVec() const { return galleryVecM; }
 
   // The key of the entry with that sample id; throws "No gallery entry with sample id (<high>,
@@ -195,6 +212,7 @@ class QUARLEN_EXPORT TemplateMatcherMultipass_Stage : public qridy::GalleryBlock
   void invalidateIndex() {
     indexMapsValidM = false;
     idVectorSortedM = false;
+    ++generationM;
   }
 
   std::uint32_t dataSizeM = 0;
@@ -210,6 +228,12 @@ class QUARLEN_EXPORT TemplateMatcherMultipass_Stage : public qridy::GalleryBlock
   std::unordered_map<std::size_t, qridy::IdRecordKey> deadKeysM;
   bool idVectorSortedM = false;
   bool sortResultsM = true;
+  // Counts the changes of galleryVecM; the position index is valid for one count.
+  std::uint64_t generationM = 0;
+  bool positionIndexedM = false;
+  mutable std::mutex positionMutexM;
+  mutable std::uint64_t positionGenerationM = ~std::uint64_t{0};
+  mutable std::vector<std::pair<const qridy::IdentityMetadata*, std::uint32_t>> positionIndexM;
 
  private:
   // The base class's copies of the stored blocks, parallel to galleryVecM.

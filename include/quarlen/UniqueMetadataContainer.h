@@ -125,8 +125,14 @@ class QUARLEN_EXPORT UniqueMetadataContainer : public IdRecordKeyContainerIntern
   // --- per-probe result life cycle --------------------------------------------------------
   // labelAsSelected(probe, selectedA) on every entry.
   void resetQueryLanguageAndIdentityResult(unsigned int probeA, bool selectedA);
-  // Every state word of the probe 0 (results deleted); the dirty flag is cleared.
+  // Every state word of the probe 0 (results deleted); the dirty flag is cleared. While the
+  // probe's candidates are sparse (see below) only their words are visited.
   void resetResultContainer(unsigned int probeA);
+  // True while the probe's non-zero state words are exactly those of the identities with a
+  // result registered in its result container: since the last reset nothing labelled whole
+  // ranges of entries (selections, queries, filter mode) and the container registers results.
+  // Walks over the probe's candidates may then visit those identities alone.
+  bool sparseCandidates(unsigned int probeA) const;
   // Filter mode: every state word 0.
   void resetFilterResultContainer(unsigned int probeA);
   // Filter mode: counts and sums 0, levels kept.
@@ -202,6 +208,10 @@ class QUARLEN_EXPORT UniqueMetadataContainer : public IdRecordKeyContainerIntern
   bool openFile(bool logA);
   void labelRange(unsigned int probeA, const CompiledQuery& queryA, std::size_t fromA,
                   std::size_t toA);
+  // Called before anything labels entries of the probe without registering a result.
+  void markLabelled(unsigned int probeA) {
+    sparseM[probeA].store(false, std::memory_order_relaxed);
+  }
 
   unsigned int probesM = 1;
   std::uint64_t maxTransactionIdM = 0;
@@ -210,6 +220,8 @@ class QUARLEN_EXPORT UniqueMetadataContainer : public IdRecordKeyContainerIntern
   std::vector<int> personMaskM;
   std::vector<char> filterScoresM;
   std::vector<char> dirtyM;
+  // Per probe: see sparseCandidates (atomic: threads of one probe acquire results at once).
+  std::unique_ptr<std::atomic<bool>[]> sparseM;
 
   std::string folderM;
   bool persistenceM = false;

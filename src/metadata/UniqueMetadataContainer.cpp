@@ -56,6 +56,8 @@ UniqueMetadataContainer::UniqueMetadataContainer(Modality modalityA)
   personMaskM.assign(probesM, PersonMaskOff);
   filterScoresM.assign(probesM, 0);
   dirtyM.assign(probesM, 0);
+  sparseM.reset(new std::atomic<bool>[probesM]);
+  for (unsigned int pL = 0; pL < probesM; ++pL) sparseM[pL] = true;
   stateImageM = std::make_unique<qrimg::ByteImage>();
 }
 
@@ -141,7 +143,10 @@ IdentityResultContainer* UniqueMetadataContainer::getResultContainer(unsigned in
 
 IdentityResult* UniqueMetadataContainer::acquireResult(unsigned int probeA,
                                                        IdentityMetadata* entryA) {
-  return getResultContainer(probeA)->acquire(entryA);
+  IdentityResultContainer* resultsL = getResultContainer(probeA);
+  // An unregistered result is found by walking every entry only.
+  if (!resultsL->locking()) markLabelled(probeA);
+  return resultsL->acquire(entryA);
 }
 
 void UniqueMetadataContainer::deleteResult(unsigned int probeA, IdentityMetadata* entryA,
@@ -155,6 +160,7 @@ int UniqueMetadataContainer::resultAlgCount(const IdentityResult* resultA) const
 
 void UniqueMetadataContainer::setAllSelected(unsigned int probeA, bool selectedA) {
   checkProbe(probeA, "qridy::UniqueMetadataContainer::setAllSelected");
+  markLabelled(probeA);
   for (IdentityMetadata* entryL : indexM) entryL->labelAsSelected(probeA, selectedA);
 }
 
@@ -162,6 +168,7 @@ void UniqueMetadataContainer::selectByPersonList(unsigned int probeA,
                                                  const std::vector<std::uint64_t>& personIdsA,
                                                  int modeA) {
   checkProbe(probeA, "qridy::UniqueMetadataContainer::selectByPersonList");
+  markLabelled(probeA);
   const bool excludeL = modeA == 1;
   if (excludeL) setAllSelected(probeA, true);
   for (std::uint64_t personIdL : personIdsA) {
@@ -179,6 +186,7 @@ void UniqueMetadataContainer::selectByPersonList(unsigned int probeA,
 void UniqueMetadataContainer::selectByTransactionList(
     unsigned int probeA, const std::vector<std::uint64_t>& transactionIdsA, int modeA) {
   checkProbe(probeA, "qridy::UniqueMetadataContainer::selectByTransactionList");
+  markLabelled(probeA);
   const bool excludeL = modeA == 1;
   if (excludeL) setAllSelected(probeA, true);
   const std::vector<IdentityMetadata*>& byTidL = byTransaction();
@@ -244,6 +252,7 @@ void UniqueMetadataContainer::processQueryLanguage(unsigned int probeA, const un
     KXXCP_THROW("qridy::UniqueMetadataContainer::processQueryLanguage", "unknown filter mode.");
   }
   checkProbe(probeA, "qridy::UniqueMetadataContainer::processQueryLanguage");
+  markLabelled(probeA);
   const CompiledQuery queryL(queryA, QueryLanguage::attributeSize());
   const std::size_t countL = indexM.size();
   const unsigned int threadsL = std::max(1u, threadCountA);
@@ -308,6 +317,7 @@ bool UniqueMetadataContainer::useFilterScores(unsigned int probeA) const {
 void UniqueMetadataContainer::setUseFilterScores(unsigned int probeA, bool useA) {
   checkProbe(probeA, "qridy::UniqueMetadataContainer::setUseFilterScores");
   if (useFilterScores(probeA) == useA) return;
+  markLabelled(probeA);
   for (IdentityMetadata* entryL : indexM) entryL->resetState(probeA);
   filterScoresM[probeA] = useA ? 1 : 0;
 }
@@ -317,13 +327,30 @@ void UniqueMetadataContainer::setUseFilterScores(unsigned int probeA, bool useA)
 void UniqueMetadataContainer::resetQueryLanguageAndIdentityResult(unsigned int probeA,
                                                                   bool selectedA) {
   checkProbe(probeA, "qridy::UniqueMetadataContainer::resetQueryLanguageAndIdentityResult");
+  markLabelled(probeA);
   for (IdentityMetadata* entryL : indexM) entryL->labelAsSelected(probeA, selectedA);
 }
 
 void UniqueMetadataContainer::resetResultContainer(unsigned int probeA) {
   checkProbe(probeA, "qridy::UniqueMetadataContainer::resetResultContainer");
-  for (IdentityMetadata* entryL : indexM) entryL->resetState(probeA);
+  if (sparseCandidates(probeA)) {
+    for (IdentityMetadata* entryL : getResultContainer(probeA)->registeredMetadata()) {
+      entryL->resetState(probeA);
+    }
+  } else {
+    for (IdentityMetadata* entryL : indexM) entryL->resetState(probeA);
+  }
+  sparseM[probeA].store(true, std::memory_order_relaxed);
   dirtyM[probeA] = 0;
+}
+
+bool UniqueMetadataContainer::sparseCandidates(unsigned int probeA) const {
+  if (probeA >= probesM || !sparseM[probeA].load(std::memory_order_relaxed) ||
+      useFilterScores(probeA)) {
+    return false;
+  }
+  const IdentityResultContainer* resultsL = resultContainersM[probeA].load();
+  return resultsL == nullptr || resultsL->locking();
 }
 
 void UniqueMetadataContainer::resetFilterResultContainer(unsigned int probeA) {
@@ -421,6 +448,7 @@ std::size_t UniqueMetadataContainer::selectAndCleanByAlgCountResultContainer(uns
 std::size_t UniqueMetadataContainer::selectAndCleanFilterIntoRealResultContainer(
     unsigned int probeA, int requiredLevelA) {
   checkProbe(probeA, "qridy::UniqueMetadataContainer::selectAndCleanFilterIntoRealResultContainer");
+  markLabelled(probeA);
   std::vector<char> selectedL(indexM.size(), 0);
   for (std::size_t iL = 0; iL < indexM.size(); ++iL) {
     selectedL[iL] = useFilterScores(probeA)

@@ -1,6 +1,7 @@
 #include "multipass/StageWorkers.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -50,6 +51,8 @@ void WorkerData::reset() {
   results.clear();
   compared = 0;
   stateChanged = false;
+  candidatesOnly = false;
+  candidates.clear();
 }
 
 RunningThreshold::RunningThreshold(WorkerData& workerA, float startA, std::size_t capacityA)
@@ -119,11 +122,18 @@ void scanNoMask(WorkerData& workerA) {
   workerA.compared += comparedL;
 }
 
-void scanMask(WorkerData& workerA) {
+namespace {
+
+std::atomic<bool> candidateWalkS{true};
+std::atomic<std::size_t> candidateWalkPassesS{0};
+
+// The masked scan over the entries a source yields, in order.
+template <class NextA>
+void scanMaskOver(WorkerData& workerA, NextA nextA) {
   RunningThreshold thresholdL(workerA);
   qridy::StageMatchEngine_Base& engineL = *workerA.engine;
   const PassSettings& settingsL = workerA.settings;
-  for (const GalleryEntry* eL = workerA.first; eL != workerA.end; ++eL) {
+  while (const GalleryEntry* eL = nextA()) {
     qridy::IdentityMetadata* metadataL = writable(*eL);
     const int stateL = metadataL != nullptr ? metadataL->getResultState(settingsL.probeSlot) : 0;
     if (stateL == 0) continue;
@@ -140,6 +150,49 @@ void scanMask(WorkerData& workerA) {
       metadataL->setSelected(settingsL.probeSlot, false);
     }
   }
+}
+
+}  // namespace
+
+void setCandidateWalk(bool onA) {
+  candidateWalkS = onA;
+}
+bool candidateWalk() {
+  return candidateWalkS;
+}
+std::size_t candidateWalkPasses() {
+  return candidateWalkPassesS;
+}
+
+void restrictToCandidates(std::vector<WorkerData>& workersA, const GalleryEntryData& galleryA,
+                          const std::vector<std::uint32_t>& positionsA) {
+  const GalleryEntry* baseL =
+      galleryA.galleryVec != nullptr ? galleryA.galleryVec->data() : nullptr;
+  ++candidateWalkPassesS;
+  std::size_t nextL = 0;
+  for (WorkerData& workerL : workersA) {
+    workerL.candidatesOnly = true;
+    workerL.candidates.clear();
+    if (workerL.first == nullptr || baseL == nullptr) continue;
+    const std::size_t endL = static_cast<std::size_t>(workerL.end - baseL);
+    for (; nextL < positionsA.size() && positionsA[nextL] < endL; ++nextL) {
+      workerL.candidates.push_back(baseL + positionsA[nextL]);
+    }
+  }
+}
+
+void scanMask(WorkerData& workerA) {
+  if (workerA.candidatesOnly) {
+    std::size_t iL = 0;
+    const std::vector<const GalleryEntry*>& listL = workerA.candidates;
+    scanMaskOver(workerA, [&]() -> const GalleryEntry* {
+      return iL < listL.size() ? listL[iL++] : nullptr;
+    });
+    return;
+  }
+  const GalleryEntry* eL = workerA.first;
+  scanMaskOver(workerA,
+               [&]() -> const GalleryEntry* { return eL != workerA.end ? eL++ : nullptr; });
 }
 
 void scanAll(WorkerData& workerA, bool useMaskA) {

@@ -47,6 +47,11 @@ struct WorkerData {
   std::vector<float> buffer;    // the running-threshold buffer
   std::size_t compared = 0;
   bool stateChanged = false;
+  // With candidatesOnly, scanMask visits these entries of the slice (in gallery order) instead
+  // of the whole slice: the probe slot's candidates, when they are known to be the only
+  // entries with a state.
+  bool candidatesOnly = false;
+  std::vector<const GalleryEntry*> candidates;
 
   // Forgets the results and counters of a previous probe.
   void reset();
@@ -87,6 +92,18 @@ void scanNoMask(WorkerData& workerA);
 // skipped): a labelled identity raises stateChanged, an identity holding a result gets the score
 // at once, and an identity whose score is not kept is deselected.
 void scanMask(WorkerData& workerA);
+// Hands each worker the entries at positionsA (ascending positions in the gallery the workers
+// were partitioned over) that fall into its slice; scanMask then visits those alone. It skips
+// the entries without state all the same, so the pass is the one of the whole slice whenever
+// every entry with a state is listed.
+void restrictToCandidates(std::vector<WorkerData>& workersA, const GalleryEntryData& galleryA,
+                          const std::vector<std::uint32_t>& positionsA);
+// Whether the identifiers use restrictToCandidates when they can (default on; tests compare
+// both ways).
+void setCandidateWalk(bool onA);
+bool candidateWalk();
+// The number of passes restrictToCandidates has prepared in this process.
+std::size_t candidateWalkPasses();
 // Scores the whole slice and keeps every score that is not NaN (no running threshold); with
 // useMaskA only the probe slot's candidates (state not 0). Nothing is recorded.
 void scanAll(WorkerData& workerA, bool useMaskA);

@@ -63,6 +63,32 @@ void TemplateMatcherMultipass_Stage::appendEntry(const unsigned char* dataA,
   galleryVecM.push_back(GalleryEntry{dataA, metadataA, sampleIdA});
   if (indexMapsValidM != 0) idVectorM.push_back(&galleryVecM.back());
   idVectorSortedM = false;
+  ++generationM;
+}
+
+void TemplateMatcherMultipass_Stage::galleryPositions(
+    const std::vector<qridy::IdentityMetadata*>& metadataA,
+    std::vector<std::uint32_t>& positionsA) const {
+  positionsA.clear();
+  {
+    std::lock_guard<std::mutex> guardL(positionMutexM);
+    if (positionGenerationM != generationM) {
+      positionIndexM.resize(galleryVecM.size());
+      for (std::size_t iL = 0; iL < galleryVecM.size(); ++iL) {
+        positionIndexM[iL] = {galleryVecM[iL].metadata, static_cast<std::uint32_t>(iL)};
+      }
+      std::sort(positionIndexM.begin(), positionIndexM.end());
+      positionGenerationM = generationM;
+    }
+  }
+  // Read without the lock: the index changes only with the stage.
+  for (const qridy::IdentityMetadata* mL : metadataA) {
+    auto itL = std::lower_bound(positionIndexM.begin(), positionIndexM.end(),
+                                std::pair<const qridy::IdentityMetadata*, std::uint32_t>{mL, 0});
+    for (; itL != positionIndexM.end() && itL->first == mL; ++itL)
+      positionsA.push_back(itL->second);
+  }
+  std::sort(positionsA.begin(), positionsA.end());
 }
 
 void TemplateMatcherMultipass_Stage::add(const TemplateBlockImp* blockA,

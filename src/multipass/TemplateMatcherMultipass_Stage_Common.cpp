@@ -21,6 +21,7 @@
 #include <qrlcore/QuarlenInformation.h>
 #include <quarlen/IdentityMetadata.h>
 #include <quarlen/IdentityResult.h>
+#include <quarlen/IdentityResultContainer.h>
 #include <quarlen/StageMatchEngine_Base.h>
 #include <quarlen/TemplateBlockImp.h>
 #include <quarlen/TemplateBlockIrisDecorator.h>
@@ -103,6 +104,25 @@ void writeMissAnalysis(std::ostream& osA, const TemplateMatcherMultipass_Stage_C
 }
 
 // Pins the calling thread to processor indexA mod 32; reports a failure on standard error.
+// A masked pass over a large gallery whose candidates are the few identities holding a result
+// visits their entries alone (found through the stage's position index) instead of reading the
+// state of every entry: the same pass, without the walk over the whole gallery.
+void restrictToCandidates(std::vector<stageworkers::WorkerData>& workersA,
+                          const GalleryEntryData& galleryA, qridy::UniqueMetadataContainer& umcA,
+                          unsigned int probeSlotA) {
+  if (!stageworkers::candidateWalk() || galleryA.positionIndex == nullptr ||
+      galleryA.galleryVec == nullptr || !umcA.sparseCandidates(probeSlotA)) {
+    return;
+  }
+  const std::vector<IdentityMetadata*> candidatesL =
+      umcA.getResultContainer(probeSlotA)->registeredMetadata();
+  // Looking candidates up costs a few cache misses each; reading every state, about one.
+  if (candidatesL.size() * 8 > galleryA.galleryVec->size()) return;
+  std::vector<std::uint32_t> positionsL;
+  galleryA.positionIndex->galleryPositions(candidatesL, positionsL);
+  stageworkers::restrictToCandidates(workersA, galleryA, positionsL);
+}
+
 void pinToProcessor(unsigned int indexA) {
   const unsigned int cpuL = indexA % 32;
   if (debugLevel() >= 4) std::printf("wThreadAffinityMask -> 0x%X\n", 1u << cpuL);
@@ -270,6 +290,7 @@ void TemplateMatcherMultipass_Stage_Common::identifyTemplate(
       }
       return;
     }
+    if (useMaskL) restrictToCandidates(workersL, galleryA, umcL, probeSlotA);
     for (StageMatchEngine_Base* engineL : enginesA) {
       engineL->setProbeForIdentification(probeDataL, probeSizeL);
     }

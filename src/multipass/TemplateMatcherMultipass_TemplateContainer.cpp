@@ -266,6 +266,7 @@ void TemplateMatcherMultipass_TemplateContainer::init(unsigned int numberOfParal
         tripleL.modality, tripleL.instance, tripleL.algorithm, reserveNumberOfTemplatesM);
     const unsigned zeroL = 0;
     stageL->init(nullptr, zeroL);
+    stageL->setPositionIndexed(true);
     stagesM[tripleL] = stageL.release();
   }
   for (const auto& [idL, sizesL] : harddiskSizesM) {

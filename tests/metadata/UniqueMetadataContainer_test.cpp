@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <random>
 #include <sstream>
@@ -14,6 +15,7 @@
 
 #include <qrlimage/Image.h>
 #include <quarlen/IdentityResult.h>
+#include <quarlen/IdentityResultContainer.h>
 #include <quarlen/MultipassFileIO.h>
 
 #include "support/ExceptionMatchers.h"
@@ -373,6 +375,62 @@ TEST_F(UniqueMetadataContainerTest, ResultLifeCycle) {
   aL->identityResult(0);
   umcM->removeIdRecordKey(IdRecordKey(1, 1));
   EXPECT_EQ(umcM->getResultsSize(0), 0u);
+}
+
+// A probe's candidates stay sparse (only identities with a registered result have a state)
+// until something labels entries wholesale; a reset of sparse candidates visits the registered
+// ones alone, and every reset leaves no state behind.
+TEST_F(UniqueMetadataContainerTest, SparseCandidatesAndTheirReset) {
+  for (std::uint64_t p = 1; p <= 6; ++p) add(p, p, static_cast<unsigned>(p % 2));
+  const std::vector<IdentityMetadata*> entriesL = umcM->getInternalMetadataVector();
+  const auto zeroL = std::vector<int>(6, 0);
+  using Step = std::function<void()>;
+  // What labels wholesale, each followed by a result so that the reset has both kinds.
+  const std::vector<std::pair<const char*, Step>> labellingL = {
+      {"setAllSelected", [&] { umcM->setAllSelected(1, true); }},
+      {"selectByPersonList",
+       [&] {
+         umcM->selectByPersonList(1, {2, 4}, 0);
+       }},
+      {"selectByTransactionList", [&] { umcM->selectByTransactionList(1, {3}, 0); }},
+      {"resetQueryLanguageAndIdentityResult",
+       [&] { umcM->resetQueryLanguageAndIdentityResult(1, true); }},
+      {"setUseFilterScores", [&] { umcM->setUseFilterScores(1, true); }},
+      {"selectAndCleanFilterIntoRealResultContainer",
+       [&] { umcM->selectAndCleanFilterIntoRealResultContainer(1, 0); }},
+  };
+  EXPECT_TRUE(umcM->sparseCandidates(1));
+  for (const auto& [nameL, stepL] : labellingL) {
+    SCOPED_TRACE(nameL);
+    entriesL[0]->identityResult(1);
+    EXPECT_TRUE(umcM->sparseCandidates(1));
+    stepL();
+    EXPECT_FALSE(umcM->sparseCandidates(1));
+    umcM->setUseFilterScores(1, false);
+    umcM->resetResultContainer(1);
+    EXPECT_EQ(states(1), zeroL);
+    EXPECT_TRUE(umcM->sparseCandidates(1));
+  }
+  // A query filter, on several threads.
+  umcM->processQueryLanguage(1, Words{3, 1, 1, 1, 0}.data(), 2, QueryFilterModeDefault);
+  EXPECT_FALSE(umcM->sparseCandidates(1));
+  umcM->resetResultContainer(1);
+  EXPECT_EQ(states(1), zeroL);
+  // Sparse: the results of one probe go, the other probe's stay.
+  entriesL[1]->identityResult(1);
+  entriesL[4]->identityResult(1);
+  entriesL[4]->identityResult(0);
+  umcM->resetResultContainer(1);
+  EXPECT_EQ(states(1), zeroL);
+  EXPECT_EQ(umcM->getResultsSize(1), 0u);
+  EXPECT_EQ(states(0), (std::vector<int>{0, 0, 0, 0, 3, 0}));
+  // Results made while the container registers nothing are found by the full walk only.
+  umcM->getResultContainer(1)->setLocking(false);
+  entriesL[2]->identityResult(1);
+  umcM->getResultContainer(1)->setLocking(true);
+  EXPECT_FALSE(umcM->sparseCandidates(1));
+  umcM->resetResultContainer(1);
+  EXPECT_EQ(states(1), zeroL);
 }
 
 TEST_F(UniqueMetadataContainerTest, StateImage) {

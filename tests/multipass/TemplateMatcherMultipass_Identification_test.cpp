@@ -24,6 +24,7 @@
 #include <quarlen/TemplateMatcherMultipass_Pipeline.h>
 #include <quarlen/UniqueMetadataContainer.h>
 
+#include "multipass/StageWorkers.h"
 #include "support/ExampleConfig.h"
 #include "support/ExceptionMatchers.h"
 #include "support/SyntheticRecords.h"
@@ -178,6 +179,49 @@ TEST_F(IdentificationTest, DescriptorListsRestrictTheCandidates) {
   EXPECT_EQ(listL[1].personId(), 3u);
   // The next identification of the slot starts from the whole gallery again.
   EXPECT_EQ(identify(*mL, *syntheticFaceRecord(0, 0, 20, 1), 2).size(), 40u);
+}
+
+// A narrow first pass leaves few candidates; the second pass then visits their entries alone.
+// Its results are those of the walk over every entry, also after identifications that labelled
+// the whole gallery (a transaction list, on the same slot).
+TEST_F(IdentificationTest, CandidatePassesGiveTheResultsOfTheWholeGalleryWalk) {
+  const auto stage = [](const char* algorithmA, int keepA) {
+    const std::string kL = std::to_string(keepA);
+    return std::string("<stage modality=\"face\" instance=\"faceFrontal\" algorithm=\"") +
+           algorithmA + "\" filterScore=\"true\" globalWeight=\"1\" resultLengthMax=\"" + kL +
+           "\" resultLengthMin=\"" + kL +
+           "\" nThreads=\"2\" resultLengthLocalPercent=\"100\" "
+           "resultLengthGlobalPercent=\"100\" useNormalization=\"false\" isRequired=\"true\"/>";
+  };
+  configM.replace("pipelines.xml", "<p><multipass id=\"narrow\">" + stage("hgmByte", 20) +
+                                       stage("hgmFloat", 8) + "</multipass></p>");
+  auto mL = open("face", "narrow", false);
+  enrol(*mL, syntheticFaceRecord, 400);
+  ProbeDescriptor fewL;
+  fewL.setTransactionList({kTransactionBase + 3, kTransactionBase + 9});
+  const auto run = [&](bool walkA) {
+    stageworkers::setCandidateWalk(walkA);
+    std::vector<Ranking> rankingsL;
+    for (std::uint64_t p = 1; p <= 400; p += 43) {
+      const unsigned slotL = static_cast<unsigned>(p % 2);
+      rankingsL.push_back(rankingOf(identify(*mL, *syntheticFaceRecord(0, 0, p, 5), slotL)));
+      if (p % 3 == 0) {
+        rankingsL.push_back(
+            rankingOf(identify(*mL, *syntheticFaceRecord(0, 0, p, 6), slotL, &fewL)));
+      }
+    }
+    stageworkers::setCandidateWalk(true);
+    return rankingsL;
+  };
+  const std::size_t passesL = stageworkers::candidateWalkPasses();
+  const std::vector<Ranking> walkL = run(true);
+  const std::size_t walkedL = stageworkers::candidateWalkPasses() - passesL;
+  const std::vector<Ranking> wholeL = run(false);
+  EXPECT_EQ(stageworkers::candidateWalkPasses() - passesL, walkedL);
+  EXPECT_EQ(walkedL, 10u);  // the plain identifications, not those with a list
+  EXPECT_EQ(walkL, wholeL);
+  ASSERT_EQ(walkL[0].size(), 8u);
+  EXPECT_EQ(std::get<0>(walkL[0][0]), 1u);
 }
 
 TEST_F(IdentificationTest, FaultsEndAPassOrTheCallButNeverChangeTheGallery) {

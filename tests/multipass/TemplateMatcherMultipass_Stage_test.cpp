@@ -197,6 +197,36 @@ TEST_F(StageTest, LookUpsByPersonKeyAndSampleSeeTheCurrentGallery) {
                        "!!! Work to do here !!!");
 }
 
+// The positions of identities' entries follow every change of the gallery; an identity with
+// two samples has two positions.
+TEST_F(StageTest, GalleryPositionsOfIdentities) {
+  TemplateMatcherMultipass_Stage_MemManager stageL(ModalityFace, InstanceFaceFrontal, AlgHgm, 10);
+  EXPECT_EQ(stageL.getGalleryEntries().positionIndex, nullptr);
+  stageL.setPositionIndexed(true);
+  EXPECT_EQ(stageL.getGalleryEntries().positionIndex, &stageL);
+  const std::vector<IdRecordKey> keysL{{5, 9}, {1, 1}, {5, 9}, {3, 3}, {9, 0}};
+  for (std::size_t i = 0; i < keysL.size(); ++i) {
+    stageL.add(block(AlgHgm, 16, static_cast<unsigned>(i)).get(),
+               md(keysL[i].personId, keysL[i].transactionId), sample(i));
+  }
+  auto positions = [&](std::vector<IdRecordKey> keysA) {
+    std::vector<IdentityMetadata*> mL;
+    for (const IdRecordKey& k : keysA) {
+      mL.push_back(const_cast<IdentityMetadata*>(md(k.personId, k.transactionId)));
+    }
+    std::vector<std::uint32_t> pL{77};
+    stageL.galleryPositions(mL, pL);
+    return pL;
+  };
+  EXPECT_EQ(positions({{9, 0}, {5, 9}, {2, 2}}), (std::vector<std::uint32_t>{0, 2, 4}));
+  stageL.add(block(AlgHgm, 16, 7).get(), md(2, 2), sample(7));
+  EXPECT_EQ(positions({{2, 2}}), (std::vector<std::uint32_t>{5}));
+  // (2, 2), the last entry, moves into the hole of (1, 1).
+  EXPECT_TRUE(stageL.destroyIdRecord({1, 1}));
+  EXPECT_EQ(positions({{2, 2}, {1, 1}}), (std::vector<std::uint32_t>{1}));
+  EXPECT_TRUE(positions({}).empty());
+}
+
 TEST_F(StageTest, SeveralSamplesOfOneRecordAreNotRemoved) {
   TemplateMatcherMultipass_Stage_MemManager stageL(ModalityFace, InstanceFaceFrontal, AlgHgm, 10);
   stageL.add(block(AlgHgm, 16, 1).get(), md(1, 1), sample(1));
