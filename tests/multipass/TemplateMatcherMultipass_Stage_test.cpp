@@ -131,6 +131,7 @@ TEST_F(StageTest, DumpsHaveTheirExactBytes) {
             0u)
       << t;
   EXPECT_NE(t.find("    - 1.) ( pid, 2), "), std::string::npos) << t;
+  EXPECT_EQ(std::count(t.begin(), t.end(), '\n'), 3) << t;  // the title and one line per entry
 }
 
 TEST_F(StageTest, LookUpsByPersonKeyAndSampleSeeTheCurrentGallery) {

@@ -36,13 +36,6 @@ std::uint32_t translationCell(float tA) {
   static_assert(MinutiaeMatcher::kTranslationCell == 16, "cells are 2^4 pixels");
   return static_cast<std::uint32_t>(tA + 262144.0f) >> 4;
 }
-// Rotation cell in bits 26..31, translation cells in 13 bits each: real templates stay far
-// inside 2^13 cells; hostile coordinates alias, which only costs them a score.
-std::uint32_t cellKey(int rotationCellA, float dxA, float dyA) {
-  return (static_cast<std::uint32_t>(rotationCellA) << 26) |
-         ((translationCell(dxA) & 0x1FFFu) << 13) | (translationCell(dyA) & 0x1FFFu);
-}
-
 }  // namespace
 
 const std::array<float, kAngleUnits>& cosTable() {
@@ -87,6 +80,8 @@ void MinutiaeMatcher::setProbe(const FingerprintTemplate& probeA) {
       *outL++ = sinL[rL] * p.x + cosL[rL] * p.y;
     }
   }
+  probeRadiusM = 0.0f;
+  for (const Point& p : probeM) probeRadiusM = std::max(probeRadiusM, std::hypot(p.x, p.y));
   probeOrientationM = probeA.orientation;
   probeConfidenceM = probeA.orientationConfidence;
   hasProbeM = true;
@@ -115,6 +110,8 @@ void MinutiaeMatcher::prepareGallery(const FingerprintTemplate& galleryA) {
   // side; outlying minutiae crowd the border cells) lets pairing look at neighbours only.
   gridX0M = minXL;
   gridY0M = minYL;
+  galleryMaxXM = maxXL;
+  galleryMaxYM = maxYL;
   gridWM = std::min(kMaxGrid, static_cast<int>((maxXL - minXL) / kGridCell) + 1);
   gridHM = std::min(kMaxGrid, static_cast<int>((maxYL - minYL) / kGridCell) + 1);
   gridStartM.assign(static_cast<std::size_t>(gridWM * gridHM + 1), 0);
@@ -150,116 +147,133 @@ MatchResult MinutiaeMatcher::match(const FingerprintTemplate& galleryA,
   const float limit2L =
       static_cast<float>(settingsA.maxDisplacement) * static_cast<float>(settingsA.maxDisplacement);
 
-  // The pairs whose directions allow a rotation in range.
-  candidatesM.clear();
-  const std::size_t mL = galleryM.size();
-  for (std::size_t i = 0; i < probeM.size(); ++i) {
-    auto addRun = [&](std::size_t fromA, std::size_t toA) {
-      for (std::size_t j = fromA; j < toA; ++j) {
-        candidatesM.push_back({static_cast<std::uint16_t>(i), static_cast<std::uint16_t>(j)});
-      }
-    };
-    if (fullTurnL || 2 * halfWidthL + 1 >= kAngleUnits) {
-      addRun(0, mL);
-      continue;
-    }
-    const int lowL = (probeM[i].angle + centreL - halfWidthL) & (kAngleUnits - 1);
-    const int highL = (probeM[i].angle + centreL + halfWidthL + 1) & (kAngleUnits - 1);
-    const std::size_t fromL = angleStartM[lowL], toL = angleStartM[highL];
-    if (lowL < highL) {
-      addRun(fromL, toL);
-    } else {  // the range wraps through direction 0
-      addRun(fromL, mL);
-      addRun(0, toL);
-    }
-  }
-  if (candidatesM.empty()) return resultL;
+  // Whether a direction difference lies in the searched range.
+  const bool everyPairL = fullTurnL || 2 * halfWidthL + 1 >= kAngleUnits;
+  auto inRange = [&](int differenceA) {
+    return everyPairL || std::abs(wrapAngle(differenceA - centreL)) <= halfWidthL;
+  };
 
-  // Open-addressed vote table for up to two votes per pair, at most half full; cleared by
-  // stamping.
-  std::size_t capacityL = 64;
-  while (capacityL < 4 * candidatesM.size()) capacityL *= 2;
-  if (cellsM.size() < capacityL) cellsM.assign(capacityL, Cell{});
-  capacityL = cellsM.size();
-  if (++stampM == 0) {
-    for (Cell& c : cellsM) c.stamp = 0;
-    stampM = 1;
+  // The translation cells the votes can reach: the gallery's bounding box widened by the
+  // probe's radius, at most kMaxVoteGrid cells a side (hostile coordinates crowd the border).
+  const float reachL = probeRadiusM + 1.0f;
+  const std::uint32_t x0L = translationCell(gridX0M - reachL);
+  const std::uint32_t y0L = translationCell(gridY0M - reachL);
+  const int voteWL = std::min<int>(
+      kMaxVoteGrid, static_cast<int>(translationCell(galleryMaxXM + reachL) - x0L) + 1);
+  const int voteHL = std::min<int>(
+      kMaxVoteGrid, static_cast<int>(translationCell(galleryMaxYM + reachL) - y0L) + 1);
+  if (votesM.size() < static_cast<std::size_t>(kMaxVoteGrid * kMaxVoteGrid)) {
+    votesM.assign(static_cast<std::size_t>(kMaxVoteGrid * kMaxVoteGrid), 0);
   }
-  touchedM.clear();
+  auto voteCell = [&](float dxA, float dyA) {
+    const int cxL =
+        std::min(voteWL - 1, static_cast<int>(translationCell(dxA)) - static_cast<int>(x0L));
+    const int cyL =
+        std::min(voteHL - 1, static_cast<int>(translationCell(dyA)) - static_cast<int>(y0L));
+    return std::max(cyL, 0) * voteWL + std::max(cxL, 0);
+  };
+
+  // The pairs of rotation cell b: the two rotation cells whose central rotations enclose a
+  // pair's direction difference both get its vote (a minutia's direction is only good to a few
+  // units, and at the rim of a finger a few units move a minutia by more than a cell), so the
+  // differences (b - 1) kRotationCell + t, 0 <= t < 2 kRotationCell, of those in range.
   const std::size_t nL = probeM.size();
-  // A minutia's direction is only good to a few units, and at the rim of a finger a few units
-  // move a minutia by more than a cell: every pair therefore votes for the two rotation cells
-  // whose central rotations enclose its direction difference, each with the translation of
-  // that central rotation.
-  auto vote = [&](auto displacementCheckA) {
-    for (const Candidate& c : candidatesM) {
-      const Point& p = probeM[c.probe];
-      const Point& g = galleryM[c.gallery];
-      const int lowL = ((g.angle - p.angle) & (kAngleUnits - 1)) / kRotationCell;
-      for (int b = lowL; b <= lowL + 1; ++b) {
-        const int cellL = b & (kBins - 1);
-        if (!fullTurnL &&
-            std::abs(wrapAngle(cellL * kRotationCell - centreL)) > halfWidthL + kRotationCell) {
-          continue;
-        }
-        const float* rotatedL = rotatedM.data() + 2 * (cellL * nL + c.probe);
-        const float dxL = g.x - rotatedL[0];
-        const float dyL = g.y - rotatedL[1];
-        if (!displacementCheckA(dxL, dyL)) continue;
-        const std::uint32_t keyL = cellKey(cellL, dxL, dyL);
-        std::size_t slotL = ((keyL * 0x9E3779B1u) >> 12) & (capacityL - 1);
-        while (cellsM[slotL].stamp == stampM && cellsM[slotL].key != keyL) {
-          slotL = (slotL + 1) & (capacityL - 1);
-        }
-        Cell& cellRefL = cellsM[slotL];
-        if (cellRefL.stamp != stampM) {
-          cellRefL = Cell{keyL, stampM, 0, 0.0f, 0.0f};
-          touchedM.push_back(static_cast<std::uint32_t>(slotL));
-        }
-        cellRefL.sumX += dxL;
-        cellRefL.sumY += dyL;
-        ++cellRefL.count;
+  const std::size_t mL = galleryM.size();
+  auto forPairsOfCell = [&](int cellA, auto&& visitA) {
+    const int firstL = (cellA - 1) * kRotationCell;
+    int tL = 0;
+    while (tL < 2 * kRotationCell) {
+      if (!inRange(firstL + tL)) {
+        ++tL;
+        continue;
       }
+      int endL = tL + 1;
+      while (endL < 2 * kRotationCell && inRange(firstL + endL)) ++endL;
+      for (std::size_t i = 0; i < nL; ++i) {
+        const int lowL = (probeM[i].angle + firstL + tL) & (kAngleUnits - 1);
+        const int highL = (probeM[i].angle + firstL + endL) & (kAngleUnits - 1);
+        const std::size_t fromL = angleStartM[lowL], toL = angleStartM[highL];
+        if (lowL < highL) {
+          for (std::size_t j = fromL; j < toL; ++j) visitA(i, j);
+        } else {  // the run wraps through direction 0
+          for (std::size_t j = fromL; j < mL; ++j) visitA(i, j);
+          for (std::size_t j = 0; j < toL; ++j) visitA(i, j);
+        }
+      }
+      tL = endL;
     }
   };
-  if (settingsA.maxDisplacement > 0) {
-    vote([&](float dxA, float dyA) {
-      const float mxL = dxA - centreXM, myL = dyA - centreYM;
-      return mxL * mxL + myL * myL <= limit2L;
-    });
-  } else {
-    vote([](float, float) { return true; });
-  }
-  if (touchedM.empty()) return resultL;
 
-  // The fullest cells are candidates; the one whose motion pairs most minutiae loosely wins.
-  std::uint32_t topL[kCandidates];
+  // Votes of each rotation cell in turn, counted in a grid of translation cells; the fullest
+  // kCandidates cells of all (the first to reach a count wins a tie) are kept.
+  struct Top {
+    int count = 0, cell = 0, index = 0;
+  };
+  Top topL[kCandidates];
   int topCountL = 0;
-  for (std::uint32_t slotL : touchedM) {
-    int posL = topCountL < kCandidates ? topCountL++ : kCandidates;
-    if (posL == kCandidates) {
-      if (cellsM[slotL].count <= cellsM[topL[kCandidates - 1]].count) continue;
-      posL = kCandidates - 1;
+  auto countVote = [&](int cellA, int indexA) {
+    const int countL = ++votesM[static_cast<std::size_t>(indexA)];
+    if (countL == 1) touchedM.push_back(static_cast<std::uint32_t>(indexA));
+    int posL = 0;
+    while (posL < topCountL && !(topL[posL].cell == cellA && topL[posL].index == indexA)) ++posL;
+    if (posL == topCountL) {
+      if (topCountL < kCandidates) {
+        ++topCountL;
+      } else if (countL <= topL[kCandidates - 1].count) {
+        return;
+      } else {
+        posL = kCandidates - 1;
+      }
     }
-    while (posL > 0 && cellsM[topL[posL - 1]].count < cellsM[slotL].count) {
-      topL[posL] = topL[posL - 1];
-      --posL;
+    topL[posL] = Top{countL, cellA, indexA};
+    for (; posL > 0 && topL[posL - 1].count < countL; --posL) std::swap(topL[posL], topL[posL - 1]);
+  };
+  const bool limitedL = settingsA.maxDisplacement > 0;
+  auto displacementOk = [&](float dxA, float dyA) {
+    if (!limitedL) return true;
+    const float mxL = dxA - centreXM, myL = dyA - centreYM;
+    return mxL * mxL + myL * myL <= limit2L;
+  };
+  for (int b = 0; b < kBins; ++b) {
+    if (!fullTurnL &&
+        std::abs(wrapAngle(b * kRotationCell - centreL)) > halfWidthL + kRotationCell) {
+      continue;
     }
-    topL[posL] = slotL;
+    const float* rotatedL = rotatedM.data() + 2 * static_cast<std::size_t>(b) * nL;
+    touchedM.clear();
+    forPairsOfCell(b, [&](std::size_t i, std::size_t j) {
+      const float dxL = galleryM[j].x - rotatedL[2 * i];
+      const float dyL = galleryM[j].y - rotatedL[2 * i + 1];
+      if (displacementOk(dxL, dyL)) countVote(b, voteCell(dxL, dyL));
+    });
+    for (std::uint32_t indexL : touchedM) votesM[indexL] = 0;
   }
+  if (topCountL == 0) return resultL;
+
   const auto& cosL = tables().cosL;
   const auto& sinL = tables().sinL;
   Motion bestMotionL{};
   int bestLooseL = -1;
   for (int c = 0; c < topCountL; ++c) {
-    const Cell& cellL = cellsM[topL[c]];
-    const float votesL = static_cast<float>(cellL.count);
+    // The cell's motion: its rotation and the mean translation of its votes.
+    const int cellL = topL[c].cell;
+    const float* rotatedL = rotatedM.data() + 2 * static_cast<std::size_t>(cellL) * nL;
+    float sumXL = 0.0f, sumYL = 0.0f;
+    forPairsOfCell(cellL, [&](std::size_t i, std::size_t j) {
+      const float dxL = galleryM[j].x - rotatedL[2 * i];
+      const float dyL = galleryM[j].y - rotatedL[2 * i + 1];
+      if (displacementOk(dxL, dyL) && voteCell(dxL, dyL) == topL[c].index) {
+        sumXL += dxL;
+        sumYL += dyL;
+      }
+    });
+    const float votesL = static_cast<float>(topL[c].count);
     Motion motionL;
-    motionL.rotation = (static_cast<int>(cellL.key >> 26) * kRotationCell) & (kAngleUnits - 1);
+    motionL.rotation = (cellL * kRotationCell) & (kAngleUnits - 1);
     motionL.cosR = cosL[motionL.rotation];
     motionL.sinR = sinL[motionL.rotation];
-    motionL.dx = cellL.sumX / votesL;
-    motionL.dy = cellL.sumY / votesL;
+    motionL.dx = sumXL / votesL;
+    motionL.dy = sumYL / votesL;
     const int looseL = pair(motionL, kLooseDistance, kLooseAngle, &candidatePairsM);
     if (looseL > bestLooseL) {
       bestLooseL = looseL;

@@ -6,8 +6,11 @@
 //    d inside the searched rotation range vote for the rigid motions that carry p onto g: for
 //    the two rotation cells (kRotationCell angle units wide) whose central rotations r enclose
 //    d, rotation r about the probe's centre followed by the translation g - R(r) p, counted in
-//    cells of kTranslationCell pixels.
-// 2. Alignment. The motions of the kCandidates fullest cells pair minutiae greedily with loose
+//    cells of kTranslationCell pixels. The votes are counted one rotation cell at a time in a
+//    small grid of translation cells (the pairs of a cell are runs of the gallery sorted by
+//    direction), so that counting stays in the first-level cache.
+// 2. Alignment. The motions of the kCandidates fullest cells (the first to reach a count wins
+//    a tie; the translation is the mean of the cell's votes) pair minutiae greedily with loose
 //    tolerances; the best of them is refined by a least-squares rigid fit over its pairs.
 // 3. Pairing. Under the refined motion each probe minutia (best quality first) takes the nearest
 //    unpaired gallery minutia within kPairDistance pixels and kPairAngle angle units.
@@ -20,8 +23,8 @@
 // more). A displacement limit, when set, refuses motions that move the probe's centre further.
 //
 // A matcher holds one prepared probe (with its minutiae turned by every cell's rotation) and
-// scratch space (the gallery sorted by direction and bucketed in a grid): not thread-safe; no
-// allocation per comparison once its scratch has grown to the templates' sizes.
+// scratch space (the gallery sorted by direction and bucketed in a grid, the vote grid): not
+// thread-safe; no allocation per comparison once its scratch has grown to the templates' sizes.
 
 #include <algorithm>
 #include <array>
@@ -91,13 +94,15 @@ class QRLFINGER_EXPORT MinutiaeMatcher {
   Motion fit(const std::vector<std::pair<int, int>>& pairsA, const Motion& startA) const;
 
   static constexpr int kBins = kAngleUnits / kRotationCell;
-  static constexpr int kGridCell = 32;  // pixels
-  static constexpr int kMaxGrid = 64;   // cells a side
+  static constexpr int kGridCell = 32;      // pixels
+  static constexpr int kMaxGrid = 64;       // cells a side
+  static constexpr int kMaxVoteGrid = 160;  // translation cells a side
 
   bool hasProbeM = false;
   std::int8_t probeOrientationM = 0;
   std::uint8_t probeConfidenceM = 0;
   float centreXM = 0.0f, centreYM = 0.0f;
+  float probeRadiusM = 0.0f;    // the largest distance of a probe minutia from the centre
   std::vector<Point> probeM;    // centred, best quality first
   std::vector<float> rotatedM;  // per rotation cell: x, y of each probe minutia turned
   // Scratch.
@@ -107,17 +112,11 @@ class QRLFINGER_EXPORT MinutiaeMatcher {
   int gridWM = 1, gridHM = 1;
   std::vector<std::uint32_t> gridStartM, gridNextM;
   std::vector<std::uint16_t> gridItemsM;
-  struct Candidate {
-    std::uint16_t probe, gallery;
-  };
-  struct Cell {
-    std::uint32_t key, stamp, count;
-    float sumX, sumY;  // translations summed over the cell's votes
-  };
-  std::vector<Candidate> candidatesM;
-  std::vector<Cell> cellsM;
-  std::uint32_t stampM = 0;
-  std::vector<std::uint32_t> touchedM;  // cells voted for
+  float galleryMaxXM = 0.0f, galleryMaxYM = 0.0f;
+  // Votes of one rotation cell per translation cell (all 0 between rotation cells) and the
+  // translation cells voted for.
+  std::vector<std::uint16_t> votesM;
+  std::vector<std::uint32_t> touchedM;
   std::vector<std::uint8_t> usedM;
   std::vector<std::pair<int, int>> pairsM, candidatePairsM;
 };
