@@ -168,6 +168,14 @@ TEST_F(IdentificationTest, IrisMatesAreFoundAtRankOneAlsoInBundles) {
   EXPECT_EQ(listsL[1][0].personId(), 50u);
 }
 
+// Four fingers of a mate outscore those of every impostor: fingerprint scores keep their log-FAR
+// scale into the fusion (clamped to 1.0 each, a mate and a good impostor would tie).
+TEST_F(IdentificationTest, FourFingerMatesAreFoundAtRankOne) {
+  auto mL = open("finger", "fourFinger", false);
+  enrol(*mL, quarlen_test::syntheticFingerRecord, 150);
+  expectMatesAtRankOne(*mL, quarlen_test::syntheticFingerRecord, 150, 19);
+}
+
 TEST_F(IdentificationTest, DescriptorListsRestrictTheCandidates) {
   auto mL = open("face", "face", false);
   enrol(*mL, syntheticFaceRecord, 40);

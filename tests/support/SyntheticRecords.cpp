@@ -7,6 +7,7 @@
 #include <vector>
 
 #include <qrlface/ByteMinimalGraph.h>
+#include <qrlfinger/SyntheticFinger.h>
 #include <qrliris/IrisCodeForms.h>
 #include <quarlen/TemplateBlockImp.h>
 
@@ -104,6 +105,25 @@ std::unique_ptr<IdRecordImp> syntheticIrisRecord(std::uint64_t personIdA,
     }
     addBlock(*recordL, AlgDaugman2010, ModalityIris, instanceL, codeL.data(),
              static_cast<unsigned>(kCodeBytes), sampleL);
+  }
+  return recordL;
+}
+
+std::unique_ptr<IdRecordImp> syntheticFingerRecord(std::uint64_t personIdA,
+                                                   std::uint64_t transactionIdA,
+                                                   std::uint64_t identityA,
+                                                   std::uint64_t sampleSeedA) {
+  static const Instance kFingers[4] = {InstanceFingerRightIndex, InstanceFingerLeftIndex,
+                                       InstanceFingerRightThumb, InstanceFingerLeftThumb};
+  static const qrfpt::SyntheticFingerGenerator generatorS(2026);
+  auto recordL = std::make_unique<IdRecordImp>();
+  recordL->setIdRecordKey(IdRecordKey(personIdA, transactionIdA));
+  for (std::uint32_t k = 0; k < 4; ++k) {
+    const std::vector<std::uint8_t> bytesL = generatorS.impressionBytes(
+        static_cast<std::uint32_t>(4 * identityA + k), static_cast<std::uint32_t>(sampleSeedA),
+        qrfpt::ImpressionSettings());
+    addBlock(*recordL, AlgL2f, ModalityFingerprint, kFingers[k], bytesL.data(),
+             static_cast<unsigned>(bytesL.size()), sampleIdOf(transactionIdA));
   }
   return recordL;
 }

@@ -30,4 +30,11 @@ std::unique_ptr<qridy::IdRecordImp> syntheticIrisRecord(std::uint64_t personIdA,
                                                         std::uint64_t identityA,
                                                         std::uint64_t sampleSeedA);
 
+// Four fingers (right and left index, right and left thumb) as l2f templates: impression
+// sampleSeedA of the synthetic fingers of identityA (impression 0 for an enrolment).
+std::unique_ptr<qridy::IdRecordImp> syntheticFingerRecord(std::uint64_t personIdA,
+                                                          std::uint64_t transactionIdA,
+                                                          std::uint64_t identityA,
+                                                          std::uint64_t sampleSeedA);
+
 }  // namespace quarlen_test
