@@ -4,7 +4,11 @@
 #include <qrlcore/QuarlenInformation.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <functional>
+#include <mutex>
+#include <thread>
 
 #include "gallery/FidChecksum.h"
 #include "gallery/FidFile.h"
@@ -13,6 +17,96 @@
 namespace qridy {
 
 using namespace fileio;
+
+namespace {
+
+// A run of records of one part of a data file, read in one go.
+struct BlobRun {
+  std::size_t file, part;
+  std::uint32_t first, last;
+  bool stopBefore, stopAfter;
+  bool stops() const { return stopBefore || stopAfter; }
+};
+
+// Reads runs 0, 1, ... into two buffers on a thread of its own, one run ahead of the caller:
+// take(i) waits for run i, release(i) hands its buffer back for run i + 2. With a single run
+// it reads on the caller's thread. The destructor stops and joins the thread, also when the
+// caller leaves early (a visitor that throws, a walk that ends).
+class RunReader {
+ public:
+  using ReadFn = std::function<bool(std::size_t, std::vector<unsigned char>&)>;
+  RunReader(std::size_t countA, ReadFn readA) : countM(countA), readM(std::move(readA)) {
+    slotsM[1].run = 1;
+    if (countM > 1) threadM = std::thread([this] { readAhead(); });
+  }
+  ~RunReader() {
+    {
+      std::lock_guard<std::mutex> guardL(mutexM);
+      stopM = true;
+    }
+    changedM.notify_all();
+    if (threadM.joinable()) threadM.join();
+  }
+  RunReader(const RunReader&) = delete;
+  RunReader& operator=(const RunReader&) = delete;
+
+  std::vector<unsigned char>& take(std::size_t iA, bool& readA) {
+    Slot& slotL = slotsM[iA % 2];
+    if (!threadM.joinable()) {
+      readA = readM(iA, slotL.buffer);
+      return slotL.buffer;
+    }
+    std::unique_lock<std::mutex> lockL(mutexM);
+    changedM.wait(lockL, [&] { return slotL.run == iA && slotL.ready; });
+    readA = slotL.ok;
+    return slotL.buffer;
+  }
+  void release(std::size_t iA) {
+    if (!threadM.joinable()) return;
+    {
+      std::lock_guard<std::mutex> guardL(mutexM);
+      slotsM[iA % 2].ready = false;
+      slotsM[iA % 2].run = iA + 2;
+    }
+    changedM.notify_all();
+  }
+
+ private:
+  struct Slot {
+    std::vector<unsigned char> buffer;
+    std::size_t run = 0;  // the run the slot is for next
+    bool ready = false;
+    bool ok = false;
+  };
+  void readAhead() {
+    for (std::size_t i = 0; i < countM; ++i) {
+      Slot& slotL = slotsM[i % 2];
+      {
+        std::unique_lock<std::mutex> lockL(mutexM);
+        changedM.wait(lockL, [&] { return stopM || (slotL.run == i && !slotL.ready); });
+        if (stopM) return;
+      }
+      // The slot is the reader's until it is marked ready.
+      const bool okL = readM(i, slotL.buffer);
+      {
+        std::lock_guard<std::mutex> guardL(mutexM);
+        slotL.ok = okL;
+        slotL.ready = true;
+      }
+      changedM.notify_all();
+    }
+  }
+
+  std::size_t countM;
+  ReadFn readM;
+  Slot slotsM[2];
+  std::mutex mutexM;
+  std::condition_variable changedM;
+  bool stopM = false;
+  std::thread threadM;
+};
+
+}  // namespace
 
 qrsys::RWLock& fileio::readLock() {
   static qrsys::RWLock lockS;
@@ -106,67 +200,85 @@ bool MultipassFileIO::readBlobsInFileOrder(const BlobWanted& wantA, const BlobVi
   }
   std::stable_sort(sharedL.begin(), sharedL.end(),
                    [](const auto& aA, const auto& bA) { return aA.first < bA.first; });
-  std::vector<unsigned char> runL;
-  for (std::size_t f = 0; f < dataFilesM.size(); ++f) {
+  // The runs to read, in file order: from a wanted slot up to the last wanted slot within
+  // reach. A run may end the walk before it is read (its first slot is at or beyond an entry
+  // that names no record) or after it has been visited.
+  std::vector<BlobRun> runsL;
+  for (std::size_t f = 0; f < dataFilesM.size() && (runsL.empty() || !runsL.back().stops()); ++f) {
     MultiPartFidFile& fileL = *dataFilesM[f].file;
     const std::uint32_t recordL = fileL.recordSize();
-    const std::uint32_t dataSizeL = recordL - FidFile::kRecordHeaderSize;
     const std::uint64_t runSlotsL = std::max<std::uint64_t>(1, kRunBytes / recordL);
     const std::uint64_t gapSlotsL = kGapBytes / recordL;
-    for (std::size_t p = 0; p < slotsL[f].size(); ++p) {
+    for (std::size_t p = 0; p < slotsL[f].size() && (runsL.empty() || !runsL.back().stops()); ++p) {
       const std::vector<const IdRecKeyToBlobOffset*>& partL = slotsL[f][p];
       std::uint32_t s = 0;
       while (true) {
         while (s < partL.size() && partL[s] == nullptr) ++s;
         if (s >= partL.size()) break;
-        // A run: from the wanted slot s up to the last wanted slot within reach.
-        const std::uint32_t firstL = s;
-        std::uint32_t lastL = s;
-        bool stopHereL = stopsL && Place{f, fileL.positionOf(p, s)} >= stopL;
-        if (stopHereL) return false;
-        for (std::uint32_t n = s + 1; n < partL.size() && n - firstL < runSlotsL; ++n) {
+        BlobRun runL{f, p, s, s, false, false};
+        if (stopsL && Place{f, fileL.positionOf(p, s)} >= stopL) {
+          runL.stopBefore = true;
+          runsL.push_back(runL);
+          break;
+        }
+        for (std::uint32_t n = s + 1; n < partL.size() && n - runL.first < runSlotsL; ++n) {
           if (partL[n] == nullptr) {
-            if (n - lastL > gapSlotsL) break;
+            if (n - runL.last > gapSlotsL) break;
             continue;
           }
           if (stopsL && Place{f, fileL.positionOf(p, n)} >= stopL) {
-            stopHereL = true;
+            runL.stopAfter = true;
             break;
           }
-          lastL = n;
+          runL.last = n;
         }
-        const std::uint32_t countL = lastL - firstL + 1;
-        runL.resize(static_cast<std::size_t>(countL) * recordL);
-        bool readL = false;
-        {
-          qrsys::RWLock::WriteGuard guardL(readLock());
-          readL = fileL.part(p).readRecords(firstL, countL, runL.data());
-        }
-        for (std::uint32_t n = firstL; n <= lastL; ++n) {
-          if (partL[n] == nullptr) continue;
-          unsigned char* recL = runL.data() + static_cast<std::size_t>(n - firstL) * recordL;
-          if (!readL) {
-            // The run could not be read in one go: record by record up to the one that fails.
-            qrsys::RWLock::WriteGuard guardL(readLock());
-            if (!fileL.part(p).readRecords(n, 1, recL)) return false;
-          }
-          if (coding::decodeFixed32(recL) != FidFile::kUsed) return false;
-          const unsigned char* dataL = recL + FidFile::kRecordHeaderSize;
-          visitA(*partL[n], dataL, dataSizeL);
-          if (!sharedL.empty()) {
-            const Place placeL{f, fileL.positionOf(p, n)};
-            auto itL =
-                std::lower_bound(sharedL.begin(), sharedL.end(), placeL,
-                                 [](const auto& aA, const Place& bA) { return aA.first < bA; });
-            for (; itL != sharedL.end() && itL->first == placeL; ++itL) {
-              visitA(*itL->second, dataL, dataSizeL);
-            }
-          }
-        }
-        if (stopHereL) return false;
-        s = lastL + 1;
+        runsL.push_back(runL);
+        if (runL.stopAfter) break;
+        s = runL.last + 1;
       }
     }
+  }
+  // Runs are read ahead on a second thread while the visitor works on the one before.
+  RunReader readerL(runsL.size(), [&](std::size_t iA, std::vector<unsigned char>& bufferA) {
+    const BlobRun& runL = runsL[iA];
+    if (runL.stopBefore) return false;
+    MultiPartFidFile& fileL = *dataFilesM[runL.file].file;
+    bufferA.resize(static_cast<std::size_t>(runL.last - runL.first + 1) * fileL.recordSize());
+    qrsys::RWLock::WriteGuard guardL(readLock());
+    return fileL.part(runL.part).readRecords(runL.first, runL.last - runL.first + 1,
+                                             bufferA.data());
+  });
+  for (std::size_t i = 0; i < runsL.size(); ++i) {
+    const BlobRun& runL = runsL[i];
+    if (runL.stopBefore) return false;
+    MultiPartFidFile& fileL = *dataFilesM[runL.file].file;
+    const std::uint32_t recordL = fileL.recordSize();
+    const std::uint32_t dataSizeL = recordL - FidFile::kRecordHeaderSize;
+    const std::vector<const IdRecKeyToBlobOffset*>& partL = slotsL[runL.file][runL.part];
+    bool readL = false;
+    std::vector<unsigned char>& bufferL = readerL.take(i, readL);
+    for (std::uint32_t n = runL.first; n <= runL.last; ++n) {
+      if (partL[n] == nullptr) continue;
+      unsigned char* recL = bufferL.data() + static_cast<std::size_t>(n - runL.first) * recordL;
+      if (!readL) {
+        // The run could not be read in one go: record by record up to the one that fails.
+        qrsys::RWLock::WriteGuard guardL(readLock());
+        if (!fileL.part(runL.part).readRecords(n, 1, recL)) return false;
+      }
+      if (coding::decodeFixed32(recL) != FidFile::kUsed) return false;
+      const unsigned char* dataL = recL + FidFile::kRecordHeaderSize;
+      visitA(*partL[n], dataL, dataSizeL);
+      if (!sharedL.empty()) {
+        const Place placeL{runL.file, fileL.positionOf(runL.part, n)};
+        auto itL = std::lower_bound(sharedL.begin(), sharedL.end(), placeL,
+                                    [](const auto& aA, const Place& bA) { return aA.first < bA; });
+        for (; itL != sharedL.end() && itL->first == placeL; ++itL) {
+          visitA(*itL->second, dataL, dataSizeL);
+        }
+      }
+    }
+    readerL.release(i);
+    if (runL.stopAfter) return false;
   }
   return !stopsL;
 }

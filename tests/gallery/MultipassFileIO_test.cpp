@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include <qrlcore/Exception.h>
 #include <qrlcore/Notification.h>
 #include <qrlcore/QuarlenInformation.h>
@@ -559,6 +561,34 @@ TEST_F(MultipassFileIOTest, TheBlobWalkVisitsWantedBlobsInFileOrder) {
   std::vector<IdRecordKey> beforeL;
   for (std::size_t i = 0; i < brokenL; ++i) beforeL.push_back(fileOrderL[i].key);
   EXPECT_EQ(seenL, beforeL);
+}
+
+// Runs are read ahead on a second thread: a visitor that throws leaves the walk (and the reader)
+// at once, and the gallery walks again as before (run under ThreadSanitizer).
+TEST_F(MultipassFileIOTest, TheBlobWalkReadsAheadOnSeveralThreadsAndLeavesOnAThrow) {
+  auto gL = created({2000});
+  for (std::uint64_t t = 1; t <= 900; ++t) ASSERT_TRUE(addBlob(*gL, t % 5, t, 2000));
+  ASSERT_TRUE(gL->writeCacheToDisk());
+  const auto all = [](const MultipassFileIO::IdRecKeyToBlobOffset&) { return true; };
+  std::size_t seenL = 0;
+  const auto count = [&](const MultipassFileIO::IdRecKeyToBlobOffset&, const unsigned char*,
+                         unsigned int) { ++seenL; };
+  for (int round = 0; round < 3; ++round) {
+    seenL = 0;
+    EXPECT_THROW(gL->readBlobsInFileOrder(all,
+                                          [&](const MultipassFileIO::IdRecKeyToBlobOffset& eA,
+                                              const unsigned char* dA, unsigned int sA) {
+                                            count(eA, dA, sA);
+                                            if (seenL == 300u + 250u * round) {
+                                              throw std::runtime_error("visitor");
+                                            }
+                                          }),
+                 std::runtime_error);
+    EXPECT_EQ(seenL, 300u + 250u * round);
+    seenL = 0;
+    EXPECT_TRUE(gL->readBlobsInFileOrder(all, count));
+    EXPECT_EQ(seenL, 900u);
+  }
 }
 
 // The in-place reading of record blobs agrees with the stream reader on every blob it accepts,
