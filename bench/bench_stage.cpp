@@ -46,22 +46,17 @@ std::string tempDir() {
   return dirS;
 }
 
-// Score mapping for the face fusion of the identity results, and two probe slots.
+// Iris score mapping (read in every mode; faces unmapped) and two probe slots.
 void installConfig() {
   static bool doneS = false;
   if (doneS) return;
   doneS = true;
   const std::string mapL = tempDir() + "/line.map";
   std::ofstream(mapL) << "-1 1 1\n1 3 1\n";
-  std::string iniL =
-      "[TEMPLATE_MATCHING_MULTIPASS]\nfaceScoreMappingMode = logFar\n"
-      "maxNumberOfParallelProbes = 2\n";
-  for (const char* k : {"l1Jim", "l2Jim", "l3Jim", "HGM", "HGMbyte", "HgmByteSmw", "HgmPyr",
-                        "HgmPyrSmw", "HgmPyrBit", "HgmPyrBitSmw", "HgmPyrByte", "HgmPyrByteSmw",
-                        "HGMsmw", "VFA", "STA", "DICAR"}) {
-    iniL += std::string(k) + "_logFarScoreMappingFile = " + mapL + "\n";
-  }
-  iniL += "[IRIS]\nscoreMappingFile = " + mapL + "\n";
+  const std::string iniL =
+      "[TEMPLATE_MATCHING_MULTIPASS]\nfaceScoreMappingMode = noMapping\n"
+      "maxNumberOfParallelProbes = 2\n[IRIS]\nscoreMappingFile = " +
+      mapL + "\n";
   const std::string fileL = tempDir() + "/quarlen.ini";
   std::ofstream(fileL) << iniL;
   kxutl::QuarlenInformation::setConfigFile(fileL);
