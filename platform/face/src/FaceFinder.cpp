@@ -1,6 +1,7 @@
 #include <qrlface/FaceFinder.h>
 
 #include <algorithm>
+#include <fstream>
 
 #include <opencv2/objdetect.hpp>
 #include <qrlcore/Exception.h>
@@ -17,8 +18,9 @@ FaceFinder::FaceFinder(const std::string& faceCascadeA, const std::string& eyeCa
   const char* fnL = "kxegm::FaceFinder::FaceFinder";
   bool faceL = false, eyeL = false;
   try {
-    faceL = cascadesM->face.load(faceCascadeA);
-    eyeL = cascadesM->eye.load(eyeCascadeA);
+    // Missing files are caught here: OpenCV would report them on standard error.
+    faceL = std::ifstream(faceCascadeA).good() && cascadesM->face.load(faceCascadeA);
+    eyeL = std::ifstream(eyeCascadeA).good() && cascadesM->eye.load(eyeCascadeA);
   } catch (const cv::Exception&) {
     // A malformed file is reported like a missing one.
   }

@@ -61,7 +61,7 @@ class QRLFACE_EXPORT GaborBank {
 
 // Template encodings of jets (nodesA * lengthA magnitudes, as GaborBank::extract leaves them).
 // The raw form scales each node's jet to unit length; the float form centres each node's jet on
-// its mean and scales the whole template to unit length (so that the dot product of two float
+// its mean, scales it to unit length and then the whole template to unit length (so that the dot product of two float
 // templates is their cosine); the bit form keeps the signs of the float form (a value > 0 is a
 // set bit, most significant bit of each byte first); the byte form quantises the float form
 // with ByteMinimalGraph. A zero jet stays zero. lengthA * nodesA must be a multiple of 8 for
