@@ -12,11 +12,12 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <utility>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include <opencv2/imgproc.hpp>
 #include <qrlcore/QuarlenInformation.h>
 #include <qrlface/GaborJets.h>
 #include <qrlimage/ImageFile.h>
@@ -26,6 +27,7 @@
 #include <quarlen/IdRecordImp.h>
 #include <quarlen/TemplateGenerator.h>
 #include <quarlen/Verifier.h>
+#include <opencv2/imgproc.hpp>
 
 namespace {
 
@@ -34,18 +36,31 @@ using qridy::Algorithm;
 const char* const kPhotos[] = {"/usr/share/doc/opencv-doc/opencv4/html/227943776_1.jpg",
                                "/usr/share/doc/opencv-doc/opencv4/html/230501201_1.jpg"};
 
-// The configuration the benchmarks need, in a temporary folder.
+// The example configuration (data/config), filled into a temporary folder and installed.
+std::string readAll(const std::filesystem::path& pathA) {
+  std::ifstream inL(pathA, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(inL), {});
+}
+
 struct Setup {
   Setup() {
-    dir = (std::filesystem::temp_directory_path() / "bench_face").string();
-    std::filesystem::create_directories(dir);
-    const std::string configL = std::string(QUARLEN_SOURCE_DIR) + "/data/config";
-    std::ofstream(dir + "/quarlen.ini")
-        << "[TEMPLATE_GENERATION]\nXmlFile = " << configL << "/face_commands.xml\n"
-        << "XmlFile_fast = " << configL << "/face_commands.xml\n"
-        << "defaultFaceAlgorithms = hgm,hgmFloat,hgmByte\nlfaUsesIlmEyepos = false\n"
-        << "[TEMPLATE_MATCHING_MULTIPASS]\nmaxNumberOfParallelProbes = 1\nXmlFile = " << configL
-        << "/pipelines.xml\nfaceScoreMappingMode = scaling\nsMinHgm = 0.5\nsMaxHgm = 1.0\n";
+    namespace fs = std::filesystem;
+    dir = (fs::temp_directory_path() / "bench_face").string();
+    fs::create_directories(dir + "/galleries");
+    const fs::path dataL = fs::path(QUARLEN_SOURCE_DIR) / "data";
+    for (const fs::path& folderL : {dataL / "config", dataL / "scoremapping"}) {
+      for (const auto& entryL : fs::directory_iterator(folderL)) {
+        std::string textL = readAll(entryL.path());
+        for (const auto& [fromL, toL] : {std::pair<std::string, std::string>{"@CONFIG_DIR@", dir},
+                                         {"@GALLERY_DIR@", dir + "/galleries"}}) {
+          for (std::size_t p = textL.find(fromL); p != std::string::npos;
+               p = textL.find(fromL, p + toL.size())) {
+            textL.replace(p, fromL.size(), toL);
+          }
+        }
+        std::ofstream(fs::path(dir) / entryL.path().filename(), std::ios::binary) << textL;
+      }
+    }
     kxutl::QuarlenInformation::setConfigFile(dir + "/quarlen.ini");
     for (const char* pathL : kPhotos) {
       if (!std::ifstream(pathL)) continue;
@@ -131,9 +146,10 @@ void BM_Verify(benchmark::State& stateA) {
   verifierL.init(nullptr, nullptr, 0, 1);
   float scoreL = 0.0f;
   for (auto _ : stateA) {
-    scoreL = verifierL.verify(setup().images[0], nullptr, setup().images[1], nullptr,
-                              qridy::ModalityFace)
-                 .getScore();
+    scoreL =
+        verifierL
+            .verify(setup().images[0], nullptr, setup().images[1], nullptr, qridy::ModalityFace)
+            .getScore();
     benchmark::DoNotOptimize(scoreL);
   }
   stateA.counters["score"] = scoreL;
@@ -146,7 +162,8 @@ struct JetInput {
   JetInput() : image(128, 128) {
     for (int y = 0; y < 128; ++y) {
       for (int x = 0; x < 128; ++x) {
-        image.at(x, y) = static_cast<unsigned char>(128 + 90 * std::sin(x * 0.3) * std::cos(y * 0.2));
+        image.at(x, y) =
+            static_cast<unsigned char>(128 + 90 * std::sin(x * 0.3) * std::cos(y * 0.2));
       }
     }
     for (int r = 0; r < 6; ++r) {
@@ -180,8 +197,8 @@ void BM_GaborFilter2DReference(benchmark::State& stateA) {
     const cv::Size sizeL(2 * radiusL + 1, 2 * radiusL + 1);
     for (int o = 0; o < s.orientations; ++o) {
       const double thetaL = CV_PI * o / s.orientations;
-      cv::Mat evenL = cv::getGaborKernel(sizeL, lambdaL * s.sigmaRatio, thetaL, lambdaL, 1.0, 0.0,
-                                         CV_32F);
+      cv::Mat evenL =
+          cv::getGaborKernel(sizeL, lambdaL * s.sigmaRatio, thetaL, lambdaL, 1.0, 0.0, CV_32F);
       evenL -= cv::mean(evenL)[0];
       kernelsL.emplace_back(evenL, cv::getGaborKernel(sizeL, lambdaL * s.sigmaRatio, thetaL,
                                                       lambdaL, 1.0, CV_PI / 2, CV_32F));

@@ -55,8 +55,7 @@ class QUARLEN_EXPORT EyeLocator {
   // returns how many were appended; throws "No face found in the image." when there is none.
   // qualityProfileA and depthA are not used.
   std::size_t locateEyes(const qrimg::Image& imageA, BioDescriptorList& listA,
-                         unsigned qualityProfileA, const qrimg::Image* depthA,
-                         unsigned maxFacesA);
+                         unsigned qualityProfileA, const qrimg::Image* depthA, unsigned maxFacesA);
   // Appends one valid face descriptor for the eyes given in pointsA (both must be set) and
   // returns 1. The face region is the box a detector would give for these eyes. Works without
   // init (it finds nothing).

@@ -44,12 +44,14 @@ class QUARLEN_EXPORT Verifier {
   // location, template creation and matching propagate unchanged; every descriptor and record
   // made is released on every path. Calling verify before init throws "Verifier is not
   // initialized.".
-  qridy::ResultIdRecord verify(const qrimg::Image& probeA, const qrimg::FacialFeaturePoints* probePointsA,
+  qridy::ResultIdRecord verify(const qrimg::Image& probeA,
+                               const qrimg::FacialFeaturePoints* probePointsA,
                                const qrimg::Image& galleryA,
                                const qrimg::FacialFeaturePoints* galleryPointsA,
                                qridy::Modality modalityA) const;
   // A face image against a stored record (the gallery).
-  qridy::ResultIdRecord verify(const qrimg::Image& probeA, const qrimg::FacialFeaturePoints* probePointsA,
+  qridy::ResultIdRecord verify(const qrimg::Image& probeA,
+                               const qrimg::FacialFeaturePoints* probePointsA,
                                const qridy::IdRecordImp& galleryA, qridy::Modality modalityA) const;
 
   // The pipeline section the verifier's matcher reads.

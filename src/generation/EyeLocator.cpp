@@ -21,8 +21,7 @@ using kxegm::DerotatedFace;
 constexpr const char* kSection = "EYE_LOCATION";
 constexpr const char* kDefaultFaceCascade =
     "/usr/share/opencv4/haarcascades/haarcascade_frontalface_default.xml";
-constexpr const char* kDefaultEyeCascade =
-    "/usr/share/opencv4/haarcascades/haarcascade_eye.xml";
+constexpr const char* kDefaultEyeCascade = "/usr/share/opencv4/haarcascades/haarcascade_eye.xml";
 
 constexpr float kFullQualityEyeDistance = 60.0f;
 constexpr float kMinEyeDistance = 24.0f;
@@ -56,8 +55,8 @@ void EyeLocator::init(const char*, const char*, unsigned long long threadsA, boo
   modeM = modeA;
 }
 
-std::size_t EyeLocator::locateEyes(const qrimg::Image& imageA, BioDescriptorList& listA,
-                                   unsigned, const qrimg::Image*, unsigned maxFacesA) {
+std::size_t EyeLocator::locateEyes(const qrimg::Image& imageA, BioDescriptorList& listA, unsigned,
+                                   const qrimg::Image*, unsigned maxFacesA) {
   const char* fnL = "qrbase::EyeLocator::locateEyes";
   if (!finderM) KXXCP_THROW(fnL, "EyeLocator is not initialized.");
   if (imageA.empty()) KXXCP_THROW(fnL, "Empty image.");
@@ -82,11 +81,10 @@ std::size_t EyeLocator::predefineEyes(const qrimg::Image& imageA, const FFP& poi
   const qrimg::Point2f lL = pointsA.point(FFP::LeftEye);
   // The box a frontal detector gives: the eyes at kEyeOffsetX of its width from either side.
   const float widthL = qrimg::distance(rL, lL) / (1.0f - 2.0f * kxegm::FaceFinder::kEyeOffsetX);
-  const qrimg::Roi boxL(static_cast<int>(std::lround((rL.x + lL.x) / 2 - widthL / 2)),
-                        static_cast<int>(std::lround((rL.y + lL.y) / 2 -
-                                                     kxegm::FaceFinder::kEyeOffsetY * widthL)),
-                        static_cast<int>(std::lround(widthL)),
-                        static_cast<int>(std::lround(widthL)));
+  const qrimg::Roi boxL(
+      static_cast<int>(std::lround((rL.x + lL.x) / 2 - widthL / 2)),
+      static_cast<int>(std::lround((rL.y + lL.y) / 2 - kxegm::FaceFinder::kEyeOffsetY * widthL)),
+      static_cast<int>(std::lround(widthL)), static_cast<int>(std::lround(widthL)));
   listA.add(describeFace(imageA, rL, lL, boxL, -1.0f, true));
   return 1;
 }
@@ -96,13 +94,13 @@ FaceDescriptor* EyeLocator::describeFace(const qrimg::Image& imageA, qrimg::Poin
                                          float confidenceA, bool eyesDetectedA) {
   const qrimg::ByteImage greyL = qrimg::toGrey(imageA);
   const qrimg::Point2f eyeCentreL{DerotatedFace::kEyeCentreX, DerotatedFace::kEyeRow};
-  kxegm::FaceGraph derotationL = kxegm::FaceGraph::derotation(
-      rightEyeA, leftEyeA, DerotatedFace::kEyeDistance, eyeCentreL);
+  kxegm::FaceGraph derotationL =
+      kxegm::FaceGraph::derotation(rightEyeA, leftEyeA, DerotatedFace::kEyeDistance, eyeCentreL);
   auto derotatedL = std::make_unique<qrimg::ByteImage>(DerotatedFace::kSize, DerotatedFace::kSize);
   for (int y = 0; y < derotatedL->height(); ++y) {
     for (int x = 0; x < derotatedL->width(); ++x) {
-      const qrimg::Point2f pL = derotationL.toImage().apply(
-          qrimg::Point2f{static_cast<float>(x), static_cast<float>(y)});
+      const qrimg::Point2f pL =
+          derotationL.toImage().apply(qrimg::Point2f{static_cast<float>(x), static_cast<float>(y)});
       derotatedL->at(x, y) =
           static_cast<unsigned char>(std::clamp(std::lround(greyL.sample(pL.x, pL.y)), 0L, 255L));
     }

@@ -19,22 +19,21 @@
 namespace qrbase {
 namespace {
 
-using qridy::Algorithm;
 using kxutl::QuarlenInformation;
+using qridy::Algorithm;
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kSection = "TEMPLATE_GENERATION";
 constexpr const char* kInit = "qrbase::TemplateGenerator::init";
 constexpr const char* kCreate = "qrbase::TemplateGenerator::createFaceTemplate";
 
-const std::set<Algorithm> kHgmGroup = {qridy::AlgHgm,    qridy::AlgFHgm,   qridy::AlgHgmRaw,
+const std::set<Algorithm> kHgmGroup = {qridy::AlgHgm,      qridy::AlgFHgm,    qridy::AlgHgmRaw,
                                        qridy::AlgHgmFloat, qridy::AlgHgmByte, qridy::AlgCca,
-                                       qridy::AlgFHgmRaw, qridy::AlgVfa3};
+                                       qridy::AlgFHgmRaw,  qridy::AlgVfa3};
 const std::set<Algorithm> kSupported = {
-    qridy::AlgHgm,      qridy::AlgFmf,      qridy::AlgFHgm,      qridy::AlgSta,
-    qridy::AlgVfa,      qridy::AlgLfa,      qridy::AlgLfaLowRes, qridy::AlgHgmRaw,
-    qridy::AlgHgmFloat, qridy::AlgHgmByte,  qridy::AlgVfa2,      qridy::AlgCca,
-    qridy::AlgFHgmRaw,  qridy::AlgVfa3};
+    qridy::AlgHgm,  qridy::AlgFmf,       qridy::AlgFHgm,    qridy::AlgSta,      qridy::AlgVfa,
+    qridy::AlgLfa,  qridy::AlgLfaLowRes, qridy::AlgHgmRaw,  qridy::AlgHgmFloat, qridy::AlgHgmByte,
+    qridy::AlgVfa2, qridy::AlgCca,       qridy::AlgFHgmRaw, qridy::AlgVfa3};
 
 bool debugAtLeast(int levelA) {
   return QuarlenInformation::debugLevelS.load(std::memory_order_relaxed) >= levelA;
@@ -67,10 +66,39 @@ void printTime(const char* stepA, Clock::time_point startA) {
   if (debugAtLeast(5)) std::cout << stepA << secondsSince(startA) << " s.\n";
 }
 
-// The float template of a template graph as block bytes, or its bytes.
-std::vector<unsigned char> graphData(const kxegm::TemplateGraph& graphA) {
-  return graphA.data();
-}
+// A block made by a template command of the face library: the command, the template graph it
+// leaves, the graph types the block accepts (bit i for type i) with the text refusing others,
+// and the timing line.
+struct CommandBlock {
+  Algorithm algorithm;
+  const char* command;
+  const char* result;
+  unsigned types;
+  const char* typeError;
+  const char* timing;
+};
+
+constexpr unsigned kFloatOrRaw =
+    (1u << kxegm::TemplateGraph::TypeFloat) | (1u << kxegm::TemplateGraph::TypeRaw);
+constexpr unsigned kBit = 1u << kxegm::TemplateGraph::TypeBit;
+constexpr unsigned kByte = 1u << kxegm::TemplateGraph::TypeByte;
+constexpr unsigned kFloat = 1u << kxegm::TemplateGraph::TypeFloat;
+constexpr const char* kNotBit = "dynamic cast to <kxegm::BitMinimalGraph*> failed.";
+
+const CommandBlock kCommandBlocks[] = {
+    {qridy::AlgHgmRaw, "createHgmRaw", "hgmRawTemplate", kFloatOrRaw, "",
+     "create HGMraw block took: "},
+    {qridy::AlgHgm, "createHgm", "hgmTemplate", kBit, kNotBit, "create HGM block took: "},
+    {qridy::AlgHgmByte, "createHgmByte", "hgmByteTemplate", kByte, "not a byte graph",
+     "create HGMbyte block took: "},
+    {qridy::AlgHgmFloat, "createHgmFloat", "hgmFloatTemplate", kFloat, "not a float graph",
+     "create HGMfloat block took: "},
+    {qridy::AlgCca, "createCca", "ccaTemplate", kBit, kNotBit, "create CCA block took: "},
+    {qridy::AlgFHgmRaw, "createFastHgmRaw", "fastHgmRawTemplate", kFloatOrRaw,
+     "graph type not handeled!", "create FastHGMraw block took: "},
+    {qridy::AlgFHgm, "createFastHgm", "fastHgmTemplate", kBit, kNotBit,
+     "create FastHGM block took: "},
+};
 
 }  // namespace
 
@@ -119,7 +147,8 @@ void TemplateGenerator::init(const char*, const char*, unsigned long long thread
     AlgorithmMap mapL;
     if (algorithmsA != nullptr && countA != 0) {
       if (logL) logLine("\nTemplateGeneration: Initializing user defined Algorithms.\n");
-      mapL = qridy::Types::algorithmVector2Map(algorithmsA, countA, TemplateCreationTypeGalleryAndProbe);
+      mapL = qridy::Types::algorithmVector2Map(algorithmsA, countA,
+                                               TemplateCreationTypeGalleryAndProbe);
     } else if (!threeDL) {
       if (logL) logLine("\nTemplateGeneration: Initializing default face Algorithms.\n");
       std::istringstream listL(
@@ -180,8 +209,8 @@ void TemplateGenerator::init(const char*, const char*, unsigned long long thread
     }
     algorithmMapM = std::move(mapL);
   } catch (const kxxcp::Exception& eA) {
-    KXXCP_THROW(kInit, "Failed to initialize Template Generation.\nkxxcp caught: "
-                           << eA.getMessage());
+    KXXCP_THROW(kInit,
+                "Failed to initialize Template Generation.\nkxxcp caught: " << eA.getMessage());
   } catch (const std::exception& eA) {
     KXXCP_THROW(kInit, "Failed to initialize Template Generation.\nstd::exc caught: " << eA.what());
   } catch (int codeA) {
@@ -243,13 +272,15 @@ void TemplateGenerator::extractFeatures(FaceDescriptor& descriptorA, const Algor
   kxegm::FaceDataStore& storeL = parserM->dataStore();
   if (descriptorA.featureExtractionGraph() == nullptr ||
       descriptorA.featureExtractionImage() == nullptr) {
-    KXXCP_THROW(kCreate, "TG::createFaceTemplate: face descriptor without feature extraction input.");
+    KXXCP_THROW(kCreate,
+                "TG::createFaceTemplate: face descriptor without feature extraction input.");
   }
   storeL.setGraph("graphForFeatureExtraction", *descriptorA.featureExtractionGraph());
   storeL.setImage("imageForFeatureExtraction", *descriptorA.featureExtractionImage());
   if (threeDimensionalM) {
     parserM->execute("doBackgroundsupression");
-    descriptorA.setBackgroundSuppressedImage(storeL.takeImage("backgroundSupressedImage").release());
+    descriptorA.setBackgroundSuppressedImage(
+        storeL.takeImage("backgroundSupressedImage").release());
   }
   if (holdsAnyOf(mapA, kHgmGroup)) {
     const Clock::time_point startL = Clock::now();
@@ -264,8 +295,9 @@ void TemplateGenerator::createFaceTemplate(FaceDescriptor& descriptorA, qridy::I
                                            const AlgorithmMap& requestedA) {
   if (debugAtLeast(4)) logLine("TemplateGenerator createFaceTemplate");
   const Clock::time_point overallL = Clock::now();
-  const AlgorithmMap mapL =
-      requestedA.empty() ? algorithmMapM : createAlgorithmMapIntersection(algorithmMapM, requestedA);
+  const AlgorithmMap mapL = requestedA.empty()
+                                ? algorithmMapM
+                                : createAlgorithmMapIntersection(algorithmMapM, requestedA);
   std::string missingL;
   for (const auto& entryL : requestedA) {
     if (algorithmMapM.count(entryL.first) != 0) continue;
@@ -273,15 +305,18 @@ void TemplateGenerator::createFaceTemplate(FaceDescriptor& descriptorA, qridy::I
     missingL += qridy::Types::algorithm2Text(entryL.first);
   }
   if (!missingL.empty()) {
-    KXXCP_THROW(kCreate, "Error face template creation. Algorithms " << missingL
-                                                                      << " not initialized.");
+    KXXCP_THROW(kCreate,
+                "Error face template creation. Algorithms " << missingL << " not initialized.");
   }
-  if (!descriptorA.isValid()) KXXCP_THROW(kCreate, "TG::createFaceTemplate: invalid face descriptor");
+  if (!descriptorA.isValid())
+    KXXCP_THROW(kCreate, "TG::createFaceTemplate: invalid face descriptor");
 
   qridy::TemplateMetaDataFace metaL;
   if (const kxegm::FaceQualityCheckResult* qL = descriptorA.faceRecQcheckResult()) {
-    metaL.setImageWidth(static_cast<std::uint16_t>(std::min<std::uint32_t>(qL->imageWidth(), 65535)));
-    metaL.setImageHeight(static_cast<std::uint16_t>(std::min<std::uint32_t>(qL->imageHeight(), 65535)));
+    metaL.setImageWidth(
+        static_cast<std::uint16_t>(std::min<std::uint32_t>(qL->imageWidth(), 65535)));
+    metaL.setImageHeight(
+        static_cast<std::uint16_t>(std::min<std::uint32_t>(qL->imageHeight(), 65535)));
     metaL.setQuality(static_cast<float>(qL->quality() / 10.0));
   }
   unsigned char* metaBytesL = nullptr;
@@ -297,7 +332,8 @@ void TemplateGenerator::createFaceTemplate(FaceDescriptor& descriptorA, qridy::I
     if (symmetricA) {
       blockL->setData(nullptr, 0, galleryA.data(), static_cast<unsigned>(galleryA.size()), true);
     } else {
-      blockL->setData(probeA.empty() ? nullptr : probeA.data(), static_cast<unsigned>(probeA.size()),
+      blockL->setData(probeA.empty() ? nullptr : probeA.data(),
+                      static_cast<unsigned>(probeA.size()),
                       galleryA.empty() ? nullptr : galleryA.data(),
                       static_cast<unsigned>(galleryA.size()), false);
     }
@@ -313,71 +349,30 @@ void TemplateGenerator::createFaceTemplate(FaceDescriptor& descriptorA, qridy::I
     }
     kxegm::FaceDataStore* storeL = parserM ? &parserM->dataStore() : nullptr;
     const Clock::time_point hgmStartL = Clock::now();
-    const auto commandL = [&](const char* commandA, const char* idA) -> const kxegm::TemplateGraph& {
+    const auto commandL = [&](const char* commandA,
+                              const char* idA) -> const kxegm::TemplateGraph& {
       parserM->execute(commandA);
       return storeL->templateGraph(idA);
     };
     using TG = kxegm::TemplateGraph;
-    if (mapL.count(qridy::AlgHgmRaw) != 0) {
-      const Clock::time_point tL = Clock::now();
-      const TG& gL = commandL("createHgmRaw", "hgmRawTemplate");
-      if (gL.type != TG::TypeFloat && gL.type != TG::TypeRaw) {
-        KXXCP_THROW(kCreate, "Unsupported graphType : " << gL.type);
-      }
-      addBlockL(qridy::AlgHgmRaw, {}, graphData(gL), true);
-      printTime("create HGMraw block took: ", tL);
-    }
-    if (mapL.count(qridy::AlgHgm) != 0) {
-      const Clock::time_point tL = Clock::now();
-      const TG& gL = commandL("createHgm", "hgmTemplate");
-      if (gL.type != TG::TypeBit) {
-        KXXCP_THROW(kCreate, "dynamic cast to <kxegm::BitMinimalGraph*> failed.");
-      }
-      addBlockL(qridy::AlgHgm, {}, graphData(gL), true);
-      printTime("create HGM block took: ", tL);
-    }
-    if (mapL.count(qridy::AlgHgmByte) != 0) {
-      const Clock::time_point tL = Clock::now();
-      addBlockL(qridy::AlgHgmByte, {}, graphData(commandL("createHgmByte", "hgmByteTemplate")),
-                true);
-      printTime("create HGMbyte block took: ", tL);
-    }
+    // The command-made blocks, in filing order. hgmFloat is also made when only vfa3 needs its
+    // features.
     std::vector<float> keptFloatL;  // the hgmFloat features, for vfa3
-    if (holdsAny(mapL, {qridy::AlgHgmFloat, qridy::AlgVfa3})) {
+    for (const CommandBlock& b : kCommandBlocks) {
+      const bool forVfa3L = b.algorithm == qridy::AlgHgmFloat && mapL.count(qridy::AlgVfa3) != 0;
+      if (mapL.count(b.algorithm) == 0 && !forVfa3L) continue;
       const Clock::time_point tL = Clock::now();
-      const TG& gL = commandL("createHgmFloat", "hgmFloatTemplate");
-      keptFloatL = gL.values;
-      if (mapL.count(qridy::AlgHgmFloat) != 0) {
-        addBlockL(qridy::AlgHgmFloat, {}, graphData(gL), true);
+      parserM->execute(b.command);
+      const kxegm::TemplateGraph& gL = storeL->templateGraph(b.result);
+      if ((b.types & (1u << gL.type)) == 0) {
+        if (b.algorithm == qridy::AlgHgmRaw) {
+          KXXCP_THROW(kCreate, "Unsupported graphType : " << gL.type);
+        }
+        KXXCP_THROW(kCreate, b.typeError);
       }
-      printTime("create HGMfloat block took: ", tL);
-    }
-    if (mapL.count(qridy::AlgCca) != 0) {
-      const Clock::time_point tL = Clock::now();
-      const TG& gL = commandL("createCca", "ccaTemplate");
-      if (gL.type != TG::TypeBit) {
-        KXXCP_THROW(kCreate, "dynamic cast to <kxegm::BitMinimalGraph*> failed.");
-      }
-      addBlockL(qridy::AlgCca, {}, graphData(gL), true);
-      printTime("create CCA block took: ", tL);
-    }
-    if (mapL.count(qridy::AlgFHgmRaw) != 0) {
-      const Clock::time_point tL = Clock::now();
-      const TG& gL = commandL("createFastHgmRaw", "fastHgmRawTemplate");
-      if (gL.type != TG::TypeFloat && gL.type != TG::TypeRaw) {
-        KXXCP_THROW(kCreate, "graph type not handeled!");
-      }
-      addBlockL(qridy::AlgFHgmRaw, {}, graphData(gL), true);
-      printTime("create FastHGMraw block took: ", tL);
-    }
-    if (mapL.count(qridy::AlgFHgm) != 0) {
-      const Clock::time_point tL = Clock::now();
-      const TG& gL = commandL("createFastHgm", "fastHgmTemplate");
-      if (gL.type != TG::TypeBit) {
-        KXXCP_THROW(kCreate, "dynamic cast to <kxegm::BitMinimalGraph*> failed.");
-      }
-      addBlockL(qridy::AlgFHgm, {}, graphData(gL), true);
-      printTime("create FastHGM block took: ", tL);
+      if (b.algorithm == qridy::AlgHgmFloat) keptFloatL = gL.values;
+      if (mapL.count(b.algorithm) != 0) addBlockL(b.algorithm, {}, gL.data(), true);
+      printTime(b.timing, tL);
     }
     if (holdsAnyOf(mapL, kHgmGroup)) printTime("HGM based template creation took: ", hgmStartL);
 
@@ -398,17 +393,18 @@ void TemplateGenerator::createFaceTemplate(FaceDescriptor& descriptorA, qridy::I
       try {
         bodyA();
       } catch (const kxxcp::Exception& eA) {
-        KXXCP_THROW(kCreate, "Failed to create " << nameA << " Template: kxxcp caught: "
-                                                 << eA.getMessage());
+        KXXCP_THROW(kCreate,
+                    "Failed to create " << nameA << " Template: kxxcp caught: " << eA.getMessage());
       } catch (const char* textA) {
         if (!lfaFamilyA) {
-          KXXCP_THROW(kCreate, "Failed to create " << nameA
-                                                   << " Template: unknown exception caught.");
+          KXXCP_THROW(kCreate,
+                      "Failed to create " << nameA << " Template: unknown exception caught.");
         }
-        KXXCP_THROW(kCreate, "Failed to create " << nameA << " Template: char* exception caught: "
-                                                 << textA);
+        KXXCP_THROW(kCreate,
+                    "Failed to create " << nameA << " Template: char* exception caught: " << textA);
       } catch (...) {
-        KXXCP_THROW(kCreate, "Failed to create " << nameA << " Template: unknown exception caught.");
+        KXXCP_THROW(kCreate,
+                    "Failed to create " << nameA << " Template: unknown exception caught.");
       }
       if (debugAtLeast(5)) {
         std::cout << nameA << " template block creation took: " << secondsSince(tL) << " s.\n";
@@ -421,10 +417,9 @@ void TemplateGenerator::createFaceTemplate(FaceDescriptor& descriptorA, qridy::I
       engineL("STA", false, [&] {
         qrimg::Point2f rL, lL;
         const qrimg::Image* imageL = engineInputL(rL, lL);
-        const auto galleryL =
-            wantsL(qridy::AlgSta, TemplateCreationTypeGallery)
-                ? kxegm::FaceTemplateCreator::createSta(*imageL, rL, lL, true)
-                : std::vector<unsigned char>();
+        const auto galleryL = wantsL(qridy::AlgSta, TemplateCreationTypeGallery)
+                                  ? kxegm::FaceTemplateCreator::createSta(*imageL, rL, lL, true)
+                                  : std::vector<unsigned char>();
         const auto probeL = wantsL(qridy::AlgSta, TemplateCreationTypeProbe)
                                 ? kxegm::FaceTemplateCreator::createSta(*imageL, rL, lL, false)
                                 : std::vector<unsigned char>();

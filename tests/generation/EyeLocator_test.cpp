@@ -49,8 +49,9 @@ TEST(EyeLocatorTest, DescribesTheFaceAroundTwoEyes) {
   EXPECT_EQ(dpL.point(FFP::RightEye), (qrimg::Point2f{40.0f, 52.0f}));
   EXPECT_EQ(dpL.point(FFP::LeftEye), (qrimg::Point2f{88.0f, 52.0f}));
   const auto& mapL = faceL->derotationGraph()->toImage();
-  for (const auto& [derotatedPointL, inputPointL] : {std::pair{qrimg::Point2f{40.0f, 52.0f}, rightL},
-                                                      std::pair{qrimg::Point2f{88.0f, 52.0f}, leftL}}) {
+  for (const auto& [derotatedPointL, inputPointL] :
+       {std::pair{qrimg::Point2f{40.0f, 52.0f}, rightL},
+        std::pair{qrimg::Point2f{88.0f, 52.0f}, leftL}}) {
     const qrimg::Point2f backL = mapL.apply(derotatedPointL);
     EXPECT_NEAR(backL.x, inputPointL.x, 1e-3);
     EXPECT_NEAR(backL.y, inputPointL.y, 1e-3);
@@ -82,11 +83,11 @@ TEST(EyeLocatorTest, QualityFollowsEyeDistanceRollAndDetection) {
   const float c30 = 20.0f * std::cos(0.5235988f), s30 = 20.0f * std::sin(0.5235988f);
   const float c19 = 27.0f * std::cos(0.3316126f), s19 = 27.0f * std::sin(0.3316126f);
   const Case casesL[] = {
-      {{100, 100}, {124, 100}, true, 40.0f, true, true},     // exactly 24 apart
+      {{100, 100}, {124, 100}, true, 40.0f, true, true},      // exactly 24 apart
       {{100, 100}, {123, 100}, true, 38.3333f, false, true},  // below 24
-      {{100, 100}, {130, 100}, false, 40.0f, true, true},    // 50 % of 60, placed: x 0.8
+      {{100, 100}, {130, 100}, false, 40.0f, true, true},     // 50 % of 60, placed: x 0.8
       {{100, 100}, {100 + c30, 100 + s30}, true, 33.3333f, false, false},  // rolled 30 degrees
-      {{100, 100}, {100 + c19, 100 + s19}, true, 45.0f, true, true},  // rolled 19 degrees
+      {{100, 100}, {100 + c19, 100 + s19}, true, 45.0f, true, true},       // rolled 19 degrees
   };
   for (const Case& c : casesL) {
     const std::unique_ptr<FaceDescriptor> faceL(
@@ -153,8 +154,10 @@ TEST(EyeLocatorTest, LocatesTheEyesOfPhotographsAndOfTheirTransforms) {
     for (int e : {FFP::RightEye, FFP::LeftEye}) {
       const double dxL = eyesL.point(e).x - photoL->width() / 2.0;
       const double dyL = eyesL.point(e).y - photoL->height() / 2.0;
-      const double xL = photoL->width() / 2.0 + scaleL * (std::cos(radL) * dxL - std::sin(radL) * dyL);
-      const double yL = photoL->height() / 2.0 + scaleL * (std::sin(radL) * dxL + std::cos(radL) * dyL);
+      const double xL =
+          photoL->width() / 2.0 + scaleL * (std::cos(radL) * dxL - std::sin(radL) * dyL);
+      const double yL =
+          photoL->height() / 2.0 + scaleL * (std::sin(radL) * dxL + std::cos(radL) * dyL);
       EXPECT_NEAR(turnedEyesL.point(e).x, xL, toleranceL) << nameL << " eye " << e;
       EXPECT_NEAR(turnedEyesL.point(e).y, yL, toleranceL) << nameL << " eye " << e;
     }

@@ -63,16 +63,22 @@ class TemplateGeneratorTest : public ::testing::Test {
 TEST_F(TemplateGeneratorTest, InitRefusesWhatItCannotMake) {
   const std::string prefixL = "Failed to initialize Template Generation.\nkxxcp caught: ";
   TemplateGenerator generatorL;
-  const std::vector<std::tuple<TemplateCreationMode, std::vector<Algorithm>, std::string>> casesL = {
-      {TemplateCreationModeAdaptationC, {qridy::AlgHgm},
-       "TemplateGeneratorMode \"Adaptation\" not supported any longer. Select the algorithms "
-       "\"HgmRaw\" or \"FastHgmRaw\" instead."},
-      {static_cast<TemplateCreationMode>(7), {qridy::AlgHgm}, "unknown TemplateGeneratorMode: 7"},
-      {TemplateCreationModeNormalC, {qridy::AlgHgm, qridy::AlgHgmPyr},
-       "Algorithm 'hgmPyr' is not supported by the face library."},
-      {TemplateCreationModeNormalC, {qridy::AlgL2f},
-       "Algorithm 'l2f' is not supported by the face library."},
-  };
+  const std::vector<std::tuple<TemplateCreationMode, std::vector<Algorithm>, std::string>> casesL =
+      {
+          {TemplateCreationModeAdaptationC,
+           {qridy::AlgHgm},
+           "TemplateGeneratorMode \"Adaptation\" not supported any longer. Select the algorithms "
+           "\"HgmRaw\" or \"FastHgmRaw\" instead."},
+          {static_cast<TemplateCreationMode>(7),
+           {qridy::AlgHgm},
+           "unknown TemplateGeneratorMode: 7"},
+          {TemplateCreationModeNormalC,
+           {qridy::AlgHgm, qridy::AlgHgmPyr},
+           "Algorithm 'hgmPyr' is not supported by the face library."},
+          {TemplateCreationModeNormalC,
+           {qridy::AlgL2f},
+           "Algorithm 'l2f' is not supported by the face library."},
+      };
   for (const auto& [modeL, algorithmsL, messageL] : casesL) {
     EXPECT_KXXCP_MESSAGE(initWith(generatorL, algorithmsL, modeL), prefixL + messageL);
   }
@@ -127,22 +133,28 @@ TEST_F(TemplateGeneratorTest, ShapeScaleSetsTheCommandParameter) {
 
 TEST_F(TemplateGeneratorTest, MakesOneBlockPerAlgorithmInItsForm) {
   TemplateGenerator generatorL;
-  initWith(generatorL, {qridy::AlgHgm, qridy::AlgFmf, qridy::AlgFHgm, qridy::AlgSta, qridy::AlgVfa,
-                        qridy::AlgLfa, qridy::AlgLfaLowRes, qridy::AlgHgmRaw, qridy::AlgHgmFloat,
-                        qridy::AlgHgmByte, qridy::AlgVfa2, qridy::AlgCca, qridy::AlgFHgmRaw,
-                        qridy::AlgVfa3});
+  initWith(generatorL,
+           {qridy::AlgHgm, qridy::AlgFmf, qridy::AlgFHgm, qridy::AlgSta, qridy::AlgVfa,
+            qridy::AlgLfa, qridy::AlgLfaLowRes, qridy::AlgHgmRaw, qridy::AlgHgmFloat,
+            qridy::AlgHgmByte, qridy::AlgVfa2, qridy::AlgCca, qridy::AlgFHgmRaw, qridy::AlgVfa3});
   const std::unique_ptr<FaceDescriptor> faceL = syntheticFace();
   qridy::IdRecordImp recordL;
   generatorL.createFaceTemplate(*faceL, recordL, {});
   const qridy::TemplateImp& templateL = onlyTemplate(recordL);
   // algorithm, probe bytes (0: symmetric, gallery only), gallery bytes.
   const std::vector<std::tuple<Algorithm, unsigned, unsigned>> expectedL = {
-      {qridy::AlgHgmRaw, 0, 36 * 32 * 4}, {qridy::AlgHgm, 0, 36 * 32 / 8},
-      {qridy::AlgHgmByte, 0, 36 * 32},    {qridy::AlgHgmFloat, 0, 36 * 32 * 4},
-      {qridy::AlgCca, 0, 36 * 32 / 8},    {qridy::AlgFHgmRaw, 0, 9 * 32 * 4},
-      {qridy::AlgFHgm, 0, 9 * 32 / 8},    {qridy::AlgSta, 8 + 25 * (4 + 32 * 4), 8 + 25 * (4 + 32)},
-      {qridy::AlgVfa, 0, 36 * 32},        {qridy::AlgVfa2, 0, 36 * 32},
-      {qridy::AlgVfa3, 0, 36 * 32},       {qridy::AlgLfa, 14 + 16 * 32, 14 + 16 * 32},
+      {qridy::AlgHgmRaw, 0, 36 * 32 * 4},
+      {qridy::AlgHgm, 0, 36 * 32 / 8},
+      {qridy::AlgHgmByte, 0, 36 * 32},
+      {qridy::AlgHgmFloat, 0, 36 * 32 * 4},
+      {qridy::AlgCca, 0, 36 * 32 / 8},
+      {qridy::AlgFHgmRaw, 0, 9 * 32 * 4},
+      {qridy::AlgFHgm, 0, 9 * 32 / 8},
+      {qridy::AlgSta, 8 + 25 * (4 + 32 * 4), 8 + 25 * (4 + 32)},
+      {qridy::AlgVfa, 0, 36 * 32},
+      {qridy::AlgVfa2, 0, 36 * 32},
+      {qridy::AlgVfa3, 0, 36 * 32},
+      {qridy::AlgLfa, 14 + 16 * 32, 14 + 16 * 32},
       {qridy::AlgLfaLowRes, 14 + 16 * 32, 14 + 16 * 32}};
   EXPECT_EQ(templateL.numberOfTemplateBlocks(), expectedL.size());
   qridy::TemplateMetaDataFace metaL;
@@ -172,9 +184,9 @@ TEST_F(TemplateGeneratorTest, RequestsNarrowTheUses) {
   initWith(generatorL, {qridy::AlgSta, qridy::AlgLfa});
   const std::unique_ptr<FaceDescriptor> faceL = syntheticFace();
   qridy::IdRecordImp recordL;
-  generatorL.createFaceTemplate(*faceL, recordL,
-                                {{qridy::AlgSta, TemplateCreationTypeGallery},
-                                 {qridy::AlgLfa, TemplateCreationTypeProbe}});
+  generatorL.createFaceTemplate(
+      *faceL, recordL,
+      {{qridy::AlgSta, TemplateCreationTypeGallery}, {qridy::AlgLfa, TemplateCreationTypeProbe}});
   const qridy::TemplateImp& templateL = onlyTemplate(recordL);
   EXPECT_EQ(templateL.getTemplateBlock(qridy::AlgSta)->probeSize(), 0u);
   EXPECT_GT(templateL.getTemplateBlock(qridy::AlgSta)->gallerySize(), 0u);
@@ -187,11 +199,12 @@ TEST_F(TemplateGeneratorTest, FilesNothingWhenAnythingFails) {
   initWith(generatorL, {qridy::AlgHgm, qridy::AlgSta});
   std::unique_ptr<FaceDescriptor> faceL = syntheticFace();
   qridy::IdRecordImp recordL;
-  EXPECT_KXXCP_MESSAGE(generatorL.createFaceTemplate(*faceL, recordL,
-                                                     {{qridy::AlgHgm, TemplateCreationTypeGallery},
-                                                      {qridy::AlgLfa, TemplateCreationTypeGallery},
-                                                      {qridy::AlgVfa, TemplateCreationTypeGallery}}),
-                       "Error face template creation. Algorithms vfa,lfa not initialized.");
+  EXPECT_KXXCP_MESSAGE(
+      generatorL.createFaceTemplate(*faceL, recordL,
+                                    {{qridy::AlgHgm, TemplateCreationTypeGallery},
+                                     {qridy::AlgLfa, TemplateCreationTypeGallery},
+                                     {qridy::AlgVfa, TemplateCreationTypeGallery}}),
+      "Error face template creation. Algorithms vfa,lfa not initialized.");
   // Without derotated eyes the landmark step falls back on the input eyes, STA fails after the
   // hgm block was made.
   faceL->setDerotatedFeaturePoints(nullptr);

@@ -32,9 +32,8 @@ TEST_F(VerifierTest, RefusesToWorkUninitialised) {
   const qrimg::ByteImage imageL(8, 8);
   EXPECT_KXXCP_MESSAGE(verifierL.verify(imageL, nullptr, imageL, nullptr, qridy::ModalityFace),
                        "Verifier is not initialized.");
-  EXPECT_KXXCP_MESSAGE(
-      verifierL.verify(imageL, nullptr, qridy::IdRecordImp(), qridy::ModalityFace),
-      "Verifier is not initialized.");
+  EXPECT_KXXCP_MESSAGE(verifierL.verify(imageL, nullptr, qridy::IdRecordImp(), qridy::ModalityFace),
+                       "Verifier is not initialized.");
 }
 
 TEST_F(VerifierTest, InitNeedsHgmTemplates) {
@@ -52,7 +51,7 @@ TEST_F(VerifierTest, InitNeedsHgmTemplates) {
   // The matcher was not initialised: verification stops there once the templates are made.
   QUARLEN_LOAD_PHOTO(photoL, facePhotoNames()[0]);
   EXPECT_KXXCP_MESSAGE(verifierL.verify(*photoL, nullptr, *photoL, nullptr, qridy::ModalityFace),
-                      "Error face template creation. Algorithms hgm not initialized.");
+                       "Error face template creation. Algorithms hgm not initialized.");
 }
 
 // Each photograph, turned, rescaled and re-lit, scores higher against itself than against every
@@ -82,9 +81,9 @@ TEST_F(VerifierTest, AFaceScoresHighestAgainstItsOwnChangedCopy) {
   }
   for (std::size_t i = 0; i < photosL.size(); ++i) {
     // Shrunk into a smaller canvas, which also keeps the test quick.
-    const qrimg::ByteImage changedL = quarlen_test::transformPhoto(
-        *photosL[i], -7.0f, 0.6f, 1.3f, 0.8f, 25.0f, photosL[i]->width() * 2 / 3,
-        photosL[i]->height() * 2 / 3);
+    const qrimg::ByteImage changedL =
+        quarlen_test::transformPhoto(*photosL[i], -7.0f, 0.6f, 1.3f, 0.8f, 25.0f,
+                                     photosL[i]->width() * 2 / 3, photosL[i]->height() * 2 / 3);
     std::vector<float> scoresL;
     for (const qridy::IdRecordImp& g : galleryL) {
       const qridy::ResultIdRecord resultL =
@@ -100,16 +99,16 @@ TEST_F(VerifierTest, AFaceScoresHighestAgainstItsOwnChangedCopy) {
           verifierL.verify(changedL, nullptr, *photosL[i], nullptr, qridy::ModalityFace).getScore();
       EXPECT_FLOAT_EQ(pairL, scoresL[i]);
       // The located eyes given as feature points: the same templates, the same score.
-      const float givenL = verifierL
-                               .verify(*photosL[i], &eyesL[i], *photosL[i], nullptr,
-                                       qridy::ModalityFace)
-                               .getScore();
+      const float givenL =
+          verifierL.verify(*photosL[i], &eyesL[i], *photosL[i], nullptr, qridy::ModalityFace)
+              .getScore();
       EXPECT_FLOAT_EQ(givenL, 1.0f);
       // Eyes given elsewhere make another template.
       qrimg::FacialFeaturePoints shiftedL = eyesL[i];
       shiftedL.set(qrimg::FacialFeaturePoints::RightEye, {10.0f, 10.0f});
-      EXPECT_LT(verifierL.verify(*photosL[i], &shiftedL, *photosL[i], nullptr,
-                                 qridy::ModalityFace).getScore(), givenL);
+      EXPECT_LT(verifierL.verify(*photosL[i], &shiftedL, *photosL[i], nullptr, qridy::ModalityFace)
+                    .getScore(),
+                givenL);
     }
   }
 }

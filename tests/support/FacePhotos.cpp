@@ -13,9 +13,8 @@ std::string facePhotoDir() {
 }
 
 const std::vector<std::string>& facePhotoNames() {
-  static const std::vector<std::string> namesL = {"227943776_1.jpg", "230501201_1.jpg",
-                                                  "julia_facedetect_sample.jpg",
-                                                  "faceDetection.png"};
+  static const std::vector<std::string> namesL = {
+      "227943776_1.jpg", "230501201_1.jpg", "julia_facedetect_sample.jpg", "faceDetection.png"};
   return namesL;
 }
 
@@ -24,8 +23,8 @@ std::string noFacePhoto() {
 }
 
 std::unique_ptr<qrimg::ByteImage> loadFacePhoto(const std::string& nameA) {
-  const std::string pathL = nameA.find('/') == std::string::npos ? facePhotoDir() + "/" + nameA
-                                                                 : nameA;
+  const std::string pathL =
+      nameA.find('/') == std::string::npos ? facePhotoDir() + "/" + nameA : nameA;
   if (!std::ifstream(pathL)) return nullptr;
   const std::unique_ptr<qrimg::Image> imageL = qrimg::ImageFile::readFile(pathL);
   return std::make_unique<qrimg::ByteImage>(qrimg::toGrey(*imageL));

@@ -30,9 +30,9 @@ qrimg::ByteImage transformPhoto(const qrimg::ByteImage& imageA, float degreesA, 
 }  // namespace quarlen_test
 
 // Skips the test when a photograph is missing.
-#define QUARLEN_LOAD_PHOTO(varA, nameA)                                                       \
-  auto varA = ::quarlen_test::loadFacePhoto(nameA);                                           \
-  if (!varA) {                                                                                \
-    GTEST_SKIP() << "photograph " << ::quarlen_test::facePhotoDir() << "/" << (nameA)         \
-                 << " is missing (install the Debian package opencv-doc)";                    \
+#define QUARLEN_LOAD_PHOTO(varA, nameA)                                               \
+  auto varA = ::quarlen_test::loadFacePhoto(nameA);                                   \
+  if (!varA) {                                                                        \
+    GTEST_SKIP() << "photograph " << ::quarlen_test::facePhotoDir() << "/" << (nameA) \
+                 << " is missing (install the Debian package opencv-doc)";            \
   }

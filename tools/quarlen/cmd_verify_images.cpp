@@ -75,8 +75,8 @@ int runVerifyImages(const std::vector<std::string>& args) {
                 << pointText(pointsL[i].point(FFP::RightEye)) << ", left eye "
                 << pointText(pointsL[i].point(FFP::LeftEye)) << "\n";
     }
-    const qridy::ResultIdRecord resultL = verifierL.verify(*imagesL[0], &pointsL[0], *imagesL[1],
-                                                          &pointsL[1], qridy::ModalityFace);
+    const qridy::ResultIdRecord resultL =
+        verifierL.verify(*imagesL[0], &pointsL[0], *imagesL[1], &pointsL[1], qridy::ModalityFace);
     std::cout << "score: " << std::fixed << std::setprecision(4) << resultL.getScore() << "\n";
   } catch (const kxxcp::Exception& eA) {
     std::cerr << "quarlen verify-images: " << eA.getMessage() << "\n";

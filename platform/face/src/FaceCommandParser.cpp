@@ -147,7 +147,8 @@ void FaceCommandParser::loadText(const std::string& textA, const std::string& na
     const xercesc::DOMElement* rootL = docL != nullptr ? docL->getDocumentElement() : nullptr;
     if (errorL.empty() && docL != nullptr && docL->getDoctype() != nullptr) {
       errorL = "a document type declaration is not allowed";
-    } else if (errorL.empty() && (rootL == nullptr || text(rootL->getTagName()) != "faceCommands")) {
+    } else if (errorL.empty() &&
+               (rootL == nullptr || text(rootL->getTagName()) != "faceCommands")) {
       errorL = "the root element is not 'faceCommands'";
     } else if (errorL.empty()) {
       XMLCh* versionNameL = xercesc::XMLString::transcode("version");
@@ -163,8 +164,8 @@ void FaceCommandParser::loadText(const std::string& textA, const std::string& na
       if (nodeL->getNodeType() != xercesc::DOMNode::ELEMENT_NODE) continue;
       const std::string tagL = text(nodeL->getNodeName());
       if (tagL != "command") {
-        KXXCP_THROW(fnL, "Invalid face command file '" << nameA << "': unexpected element '"
-                                                       << tagL << "'");
+        KXXCP_THROW(fnL, "Invalid face command file '" << nameA << "': unexpected element '" << tagL
+                                                       << "'");
       }
       const xercesc::DOMNamedNodeMap* attributesL = nodeL->getAttributes();
       std::string commandL;
@@ -189,8 +190,8 @@ void FaceCommandParser::loadText(const std::string& textA, const std::string& na
       Settings commandSettingsL = knownL->second;
       for (const auto& [keyL, valueL] : valuesL) {
         if (commandSettingsL.count(keyL) == 0) {
-          KXXCP_THROW(fnL, "Unknown setting '" << keyL << "' of face command '" << commandL
-                                               << "'.");
+          KXXCP_THROW(fnL,
+                      "Unknown setting '" << keyL << "' of face command '" << commandL << "'.");
         }
         std::istringstream isL(valueL);
         double numberL = 0.0;
@@ -211,8 +212,7 @@ double FaceCommandParser::setting(const std::string& commandA, const std::string
   return settingsM.at(commandA).at(nameA);
 }
 
-void FaceCommandParser::require(const std::string& commandA, bool doneA,
-                                const char* otherA) const {
+void FaceCommandParser::require(const std::string& commandA, bool doneA, const char* otherA) const {
   if (!doneA) {
     KXXCP_THROW("kxegm::FaceCommandParser::execute",
                 "Face command '" << commandA << "' needs '" << otherA << "'.");
@@ -406,11 +406,11 @@ void FaceCommandParser::execute(const std::string& commandA) {
                      jetsL().begin() + (n + 1) * fL * oL);
     }
     if (commandA == "createFastHgmRaw") {
-      storeM.setTemplateGraph("fastHgmRawTemplate", makeTemplate(TemplateGraph::TypeRaw, subsetL,
-                                                                 nodesL.size(), fL, oL));
+      storeM.setTemplateGraph("fastHgmRawTemplate",
+                              makeTemplate(TemplateGraph::TypeRaw, subsetL, nodesL.size(), fL, oL));
     } else {
-      storeM.setTemplateGraph("fastHgmTemplate", makeTemplate(TemplateGraph::TypeBit, subsetL,
-                                                              nodesL.size(), fL, oL));
+      storeM.setTemplateGraph("fastHgmTemplate",
+                              makeTemplate(TemplateGraph::TypeBit, subsetL, nodesL.size(), fL, oL));
     }
   } else if (commandA == "createCca") {
     require(commandA, s.ccaPromat, "startUpCcaPromatSelector");

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <fstream>
 
-#include <opencv2/objdetect.hpp>
 #include <qrlcore/Exception.h>
+#include <opencv2/objdetect.hpp>
 
 namespace kxegm {
 

@@ -2,12 +2,12 @@
 
 #include <cmath>
 
-#include <opencv2/imgproc.hpp>
 #include <qrlcore/Exception.h>
 #include <qrlface/ByteMinimalGraph.h>
 #include <qrlface/GaborJets.h>
 #include <qrlface/LFAEngine.h>
 #include <qrlface/STAEngine.h>
+#include <opencv2/imgproc.hpp>
 
 #include "FeatureMath.h"
 
@@ -64,8 +64,7 @@ LocalJets localJets(const qrimg::Image& derotatedA, qrimg::Point2f rightEyeA,
 
 std::vector<unsigned char> FaceTemplateCreator::createSta(const qrimg::Image& derotatedA,
                                                           qrimg::Point2f rightEyeA,
-                                                          qrimg::Point2f leftEyeA,
-                                                          bool galleryA) {
+                                                          qrimg::Point2f leftEyeA, bool galleryA) {
   const LocalJets jL = localJets(derotatedA, rightEyeA, leftEyeA, 5, 5, 1.0f);
   std::vector<STAPoint> pointsL(jL.nodes);
   for (std::size_t n = 0; n < jL.nodes; ++n) {

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include <opencv2/imgproc.hpp>
 #include <qrlcore/Exception.h>
 #include <qrlface/ByteMinimalGraph.h>
+#include <opencv2/imgproc.hpp>
 
 #include "FeatureMath.h"
 
@@ -74,8 +74,8 @@ void GaborBank::extract(const qrimg::ByteImage& imageA,
       double reL = 0.0, imL = 0.0;
       const int kSideL = 2 * k.radius + 1;
       for (int v = 0; v < kSideL; ++v) {
-        const float* rowL = patchL.data() + static_cast<std::size_t>(v + rL - k.radius) * sideL +
-                            (rL - k.radius);
+        const float* rowL =
+            patchL.data() + static_cast<std::size_t>(v + rL - k.radius) * sideL + (rL - k.radius);
         const float* eL = k.even.data() + static_cast<std::size_t>(v) * kSideL;
         const float* oL = k.odd.data() + static_cast<std::size_t>(v) * kSideL;
         for (int u = 0; u < kSideL; ++u) {

@@ -38,8 +38,8 @@ qrimg::ByteImage testCard(int offsetA = 0, float contrastA = 1.0f) {
         const float dL = std::hypot(static_cast<float>(x - cx), static_cast<float>(y - cy));
         if (dL < 9.0f) vL -= 70.0f * (1.0f - dL / 9.0f);
       }
-      imageL.at(x, y) = static_cast<unsigned char>(
-          std::clamp(std::lround(vL * contrastA + offsetA), 0L, 255L));
+      imageL.at(x, y) =
+          static_cast<unsigned char>(std::clamp(std::lround(vL * contrastA + offsetA), 0L, 255L));
     }
   }
   return imageL;
@@ -75,13 +75,22 @@ class FaceCommandParserTest : public ::testing::Test {
 };
 
 TEST_F(FaceCommandParserTest, CommandNamesAreTheKnownCommands) {
-  const std::vector<std::string> expectedL = {
-      "createCca",          "createFastHgm",          "createFastHgmRaw",
-      "createHgm",          "createHgmByte",          "createHgmFloat",
-      "createHgmRaw",       "doBackgroundsupression", "ilm",
-      "performHgmFeatureExtraction", "prepareHgmFeatureExtraction", "startUpCcaPromatSelector",
-      "startUpFastHgmPromatSelector", "startUpHgmFeatureExtraction", "startUpHgmPromatSelector",
-      "startUpIlm"};
+  const std::vector<std::string> expectedL = {"createCca",
+                                              "createFastHgm",
+                                              "createFastHgmRaw",
+                                              "createHgm",
+                                              "createHgmByte",
+                                              "createHgmFloat",
+                                              "createHgmRaw",
+                                              "doBackgroundsupression",
+                                              "ilm",
+                                              "performHgmFeatureExtraction",
+                                              "prepareHgmFeatureExtraction",
+                                              "startUpCcaPromatSelector",
+                                              "startUpFastHgmPromatSelector",
+                                              "startUpHgmFeatureExtraction",
+                                              "startUpHgmPromatSelector",
+                                              "startUpIlm"};
   EXPECT_EQ(FaceCommandParser::commandNames(), expectedL);
 }
 

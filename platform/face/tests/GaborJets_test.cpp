@@ -14,8 +14,8 @@ qrimg::ByteImage grating(float wavelengthA, float angleA) {
   qrimg::ByteImage imageL(96, 96);
   for (int y = 0; y < 96; ++y) {
     for (int x = 0; x < 96; ++x) {
-      const float tL = (x * std::cos(angleA) + y * std::sin(angleA)) * 2.0f * 3.14159265f /
-                       wavelengthA;
+      const float tL =
+          (x * std::cos(angleA) + y * std::sin(angleA)) * 2.0f * 3.14159265f / wavelengthA;
       imageL.at(x, y) = static_cast<unsigned char>(std::lround(128.0f + 100.0f * std::cos(tL)));
     }
   }
@@ -73,8 +73,13 @@ TEST(GaborBankTest, AGratingExcitesItsOwnFrequencyAndOrientation) {
 TEST(GaborJetsTest, EncodingsNormaliseAsDocumented) {
   const std::vector<float> jetsL = {3.0f, 4.0f, 0.0f, 0.0f, 1.0f, 1.0f, 1.0f, 5.0f};
   const std::vector<float> rawL = rawJets(jetsL, 4);
-  const std::vector<double> rawExpectedL = {0.6, 0.8, 0.0, 0.0, 1 / std::sqrt(28.0),
-                                            1 / std::sqrt(28.0), 1 / std::sqrt(28.0),
+  const std::vector<double> rawExpectedL = {0.6,
+                                            0.8,
+                                            0.0,
+                                            0.0,
+                                            1 / std::sqrt(28.0),
+                                            1 / std::sqrt(28.0),
+                                            1 / std::sqrt(28.0),
                                             5 / std::sqrt(28.0)};
   for (std::size_t i = 0; i < rawL.size(); ++i) EXPECT_NEAR(rawL[i], rawExpectedL[i], 1e-6) << i;
   const std::vector<float> floatL = floatJets(jetsL, 4);
@@ -83,7 +88,8 @@ TEST(GaborJetsTest, EncodingsNormaliseAsDocumented) {
   const std::vector<float> centredL = {1.25f, 2.25f, -1.75f, -1.75f, -1.0f, -1.0f, -1.0f, 3.0f};
   for (std::size_t i = 0; i < centredL.size(); ++i) {
     double normL = 0.0;
-    for (std::size_t k = i / 4 * 4; k < i / 4 * 4 + 4; ++k) normL += double{centredL[k]} * centredL[k];
+    for (std::size_t k = i / 4 * 4; k < i / 4 * 4 + 4; ++k)
+      normL += double{centredL[k]} * centredL[k];
     EXPECT_NEAR(floatL[i], centredL[i] / std::sqrt(normL) / std::sqrt(2.0), 1e-6) << i;
   }
   EXPECT_EQ(bitJets(floatL), (std::vector<unsigned char>{0xc1}));

@@ -6,9 +6,9 @@
 #include <iterator>
 #include <vector>
 
-#include <opencv2/imgcodecs.hpp>
 #include <qrlcore/Exception.h>
 #include <qrlimage/PngCodec.h>
+#include <opencv2/imgcodecs.hpp>
 
 namespace qrimg {
 namespace {
@@ -29,8 +29,8 @@ void checkJpegFrame(const unsigned char* dA, std::size_t nA) {
     if (posL + 2 >= nA) KXXCP_THROW(kDecode, "Truncated JPEG file.");
     const unsigned markerL = dA[posL];
     const std::size_t lengthL = (std::size_t{dA[posL + 1]} << 8) | dA[posL + 2];
-    const bool frameL = markerL >= 0xc0 && markerL <= 0xcf && markerL != 0xc4 &&
-                        markerL != 0xc8 && markerL != 0xcc;
+    const bool frameL =
+        markerL >= 0xc0 && markerL <= 0xcf && markerL != 0xc4 && markerL != 0xc8 && markerL != 0xcc;
     if (frameL) {
       if (posL + 7 >= nA) KXXCP_THROW(kDecode, "Truncated JPEG file.");
       const int heightL = (dA[posL + 4] << 8) | dA[posL + 5];

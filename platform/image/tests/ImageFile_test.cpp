@@ -15,8 +15,8 @@ namespace {
 
 // A JPEG start: SOI, an APP0 segment, then a baseline frame header of the given size.
 std::vector<unsigned char> jpegHead(int widthA, int heightA) {
-  std::vector<unsigned char> bytesL = {0xff, 0xd8, 0xff, 0xe0, 0x00, 0x04, 'J', 'F',
-                                       0xff, 0xff, 0xc0, 0x00, 0x0b, 0x08};
+  std::vector<unsigned char> bytesL = {0xff, 0xd8, 0xff, 0xe0, 0x00, 0x04, 'J',
+                                       'F',  0xff, 0xff, 0xc0, 0x00, 0x0b, 0x08};
   bytesL.push_back(static_cast<unsigned char>(heightA >> 8));
   bytesL.push_back(static_cast<unsigned char>(heightA & 0xff));
   bytesL.push_back(static_cast<unsigned char>(widthA >> 8));
@@ -37,8 +37,7 @@ TEST(ImageFileTest, RefusesHostileBytesWithTheirMessages) {
   EXPECT_KXXCP_MESSAGE(decodeL({}), "Unknown image format.");
   EXPECT_KXXCP_MESSAGE(decodeL({'G', 'I', 'F', '8'}), "Unknown image format.");
   EXPECT_KXXCP_MESSAGE(decodeL({0xff, 0xd8, 0xff}), "Truncated JPEG file.");
-  EXPECT_KXXCP_MESSAGE(decodeL({0xff, 0xd8, 0xff, 0xe0, 0x00, 0x40, 1, 2}),
-                       "Truncated JPEG file.");
+  EXPECT_KXXCP_MESSAGE(decodeL({0xff, 0xd8, 0xff, 0xe0, 0x00, 0x40, 1, 2}), "Truncated JPEG file.");
   // Image data or the end before any frame header, and a segment length below 2.
   EXPECT_KXXCP_MESSAGE(decodeL({0xff, 0xd8, 0xff, 0xda, 0x00, 0x08, 0, 0}), "Invalid JPEG file.");
   EXPECT_KXXCP_MESSAGE(decodeL({0xff, 0xd8, 0xff, 0xe1, 0x00, 0x01, 0, 0}), "Invalid JPEG file.");

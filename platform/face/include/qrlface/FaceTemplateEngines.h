@@ -21,8 +21,7 @@ struct LocalJets {
 // Throws kxxcp::Exception (function "kxegm::localJets") "Invalid local feature request." for
 // an empty image, coinciding eyes, a grid outside 2..16 or a scale outside 0.25..2.
 QRLFACE_EXPORT LocalJets localJets(const qrimg::Image& derotatedA, qrimg::Point2f rightEyeA,
-                                   qrimg::Point2f leftEyeA, int rowsA, int columnsA,
-                                   float scaleA);
+                                   qrimg::Point2f leftEyeA, int rowsA, int columnsA, float scaleA);
 
 // Template creation of the STA, VFA and LFA engines from a derotated face and its eyes. The
 // templates are those the engines' readers accept (STAEngine, LFAEngine) and the "vfa" byte

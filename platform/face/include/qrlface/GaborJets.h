@@ -28,9 +28,9 @@ class QRLFACE_EXPORT GaborBank {
   struct Settings {
     int frequencies = 4;
     int orientations = 8;
-    float wavelength = 4.0f;       // of the finest frequency, in pixels
+    float wavelength = 4.0f;             // of the finest frequency, in pixels
     float wavelengthStep = 1.41421356f;  // ratio between neighbouring frequencies
-    float sigmaRatio = 0.56f;      // envelope width / wavelength
+    float sigmaRatio = 0.56f;            // envelope width / wavelength
   };
 
   // Throws kxxcp::Exception (function "kxegm::GaborBank::GaborBank") "Invalid Gabor settings."
@@ -61,11 +61,11 @@ class QRLFACE_EXPORT GaborBank {
 
 // Template encodings of jets (nodesA * lengthA magnitudes, as GaborBank::extract leaves them).
 // The raw form scales each node's jet to unit length; the float form centres each node's jet on
-// its mean, scales it to unit length and then the whole template to unit length (so that the dot product of two float
-// templates is their cosine); the bit form keeps the signs of the float form (a value > 0 is a
-// set bit, most significant bit of each byte first); the byte form quantises the float form
-// with ByteMinimalGraph. A zero jet stays zero. lengthA * nodesA must be a multiple of 8 for
-// the bit form.
+// its mean, scales it to unit length and then the whole template to unit length (so that the dot
+// product of two float templates is their cosine); the bit form keeps the signs of the float form
+// (a value > 0 is a set bit, most significant bit of each byte first); the byte form quantises the
+// float form with ByteMinimalGraph. A zero jet stays zero. lengthA * nodesA must be a multiple of 8
+// for the bit form.
 QRLFACE_EXPORT std::vector<float> rawJets(const std::vector<float>& jetsA, std::size_t lengthA);
 QRLFACE_EXPORT std::vector<float> floatJets(const std::vector<float>& jetsA, std::size_t lengthA);
 QRLFACE_EXPORT std::vector<unsigned char> bitJets(const std::vector<float>& floatJetsA);
