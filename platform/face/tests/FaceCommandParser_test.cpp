@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <utility>
@@ -129,6 +130,14 @@ TEST_F(FaceCommandParserTest, RefusesFaultyCommandFiles) {
                        "Cannot open face command file '/nonexistent/commands.xml'.");
   EXPECT_KXXCP_MESSAGE(parserL.loadText(std::string((1 << 20) + 1, ' '), "big"),
                        "Face command file too large 'big'.");
+  // Files: exactly 1 MiB is read (and parsed), one byte more is refused.
+  const std::string pathL = ::testing::TempDir() + "/face_commands_size.xml";
+  std::string textL = commandFile("");
+  textL += std::string((1 << 20) - textL.size(), ' ');
+  std::ofstream(pathL, std::ios::binary) << textL;
+  EXPECT_NO_THROW(parserL.load(pathL));
+  std::ofstream(pathL, std::ios::binary) << textL << ' ';
+  EXPECT_KXXCP_MESSAGE(parserL.load(pathL), "Face command file too large '" + pathL + "'.");
 }
 
 TEST_F(FaceCommandParserTest, AFailedLoadKeepsTheCommandsLoadedBefore) {
