@@ -349,12 +349,6 @@ void TemplateGenerator::createFaceTemplate(FaceDescriptor& descriptorA, qridy::I
     }
     kxegm::FaceDataStore* storeL = parserM ? &parserM->dataStore() : nullptr;
     const Clock::time_point hgmStartL = Clock::now();
-    const auto commandL = [&](const char* commandA,
-                              const char* idA) -> const kxegm::TemplateGraph& {
-      parserM->execute(commandA);
-      return storeL->templateGraph(idA);
-    };
-    using TG = kxegm::TemplateGraph;
     // The command-made blocks, in filing order. hgmFloat is also made when only vfa3 needs its
     // features.
     std::vector<float> keptFloatL;  // the hgmFloat features, for vfa3

@@ -58,6 +58,15 @@ TEST(EyeLocatorTest, DescribesTheFaceAroundTwoEyes) {
     EXPECT_NEAR(derotatedL.at(static_cast<int>(derotatedPointL.x), 52),
                 imageL.sample(inputPointL.x, inputPointL.y), 1.0);
   }
+  // Every derotated pixel, borders included, is the input sampled through the map.
+  int wrongL = 0;
+  for (int y = 0; y < 128; ++y) {
+    for (int x = 0; x < 128; ++x) {
+      const qrimg::Point2f pL = mapL.apply({static_cast<float>(x), static_cast<float>(y)});
+      wrongL += derotatedL.at(x, y) != std::lround(imageL.sample(pL.x, pL.y));
+    }
+  }
+  EXPECT_EQ(wrongL, 0);
   EXPECT_TRUE(faceL->featureExtractionImage()->sameAs(derotatedL));
   EXPECT_EQ(faceL->featureExtractionGraph()->kind(), kxegm::FaceGraph::KindFeatureExtraction);
 

@@ -7,6 +7,8 @@
 #include <tuple>
 #include <vector>
 
+#include <qrlcore/Notification.h>
+#include <qrlcore/QuarlenInformation.h>
 #include <qrlface/FaceDataStore.h>
 #include <quarlen/EyeLocator.h>
 #include <quarlen/FaceDescriptor.h>
@@ -113,6 +115,38 @@ TEST_F(TemplateGeneratorTest, ReadsItsConfiguration) {
   EXPECT_TRUE(lfaIlmL.lfaUsesIlmEyepos());
 }
 
+TEST_F(TemplateGeneratorTest, InitLogsItsStepsByDiagnosticLevel) {
+  std::vector<std::string> logL;
+  const kxntc::Sink previousL = kxntc::setSink([&](kxntc::Level levelA, const std::string& textA) {
+    if (levelA == kxntc::Level::log) logL.push_back(textA);
+  });
+  const int savedL = kxutl::QuarlenInformation::debugLevelS;
+  kxutl::QuarlenInformation::debugLevelS = 0;
+  TemplateGenerator quietL;
+  initWith(quietL, {qridy::AlgHgm});
+  const std::vector<std::string> quietLogL = logL;
+  kxutl::QuarlenInformation::debugLevelS = 3;
+  TemplateGenerator generatorL;
+  initWith(generatorL, {qridy::AlgHgm, qridy::AlgSta});
+  generatorL.init(nullptr, nullptr, 1, TemplateCreationModeNormalC, nullptr, 0, 0.0f);
+  kxutl::QuarlenInformation::debugLevelS = savedL;
+  kxntc::setSink(previousL);
+  EXPECT_TRUE(quietLogL.empty());
+  const std::vector<std::string> expectedL = {
+      "\nTemplateGeneration: Initializing user defined Algorithms.\n",
+      "HGM and ILM based algorithms initialized",
+      "startUpHgmFeatureExtraction initialized",
+      "startUpHgmPromatSelector initialized",
+      "STA initialized",
+      "TemplateGenerator initializing done.",
+      "\nTemplateGeneration: Initializing default face Algorithms.\n",
+      "HGM and ILM based algorithms initialized",
+      "startUpHgmFeatureExtraction initialized",
+      "startUpHgmPromatSelector initialized",
+      "TemplateGenerator initializing done."};
+  EXPECT_EQ(logL, expectedL);
+}
+
 TEST_F(TemplateGeneratorTest, ShapeScaleSetsTheCommandParameter) {
   const std::vector<std::pair<float, std::string>> casesL = {
       {0.0f, ""}, {-1.0f, ""}, {1.0f, "6.35238"}, {2.0f, "12.7048"}, {0.5f, "3.17619"}};
@@ -212,6 +246,10 @@ TEST_F(TemplateGeneratorTest, FilesNothingWhenAnythingFails) {
                        "Failed to create STA Template: kxxcp caught: face descriptor without "
                        "derotated image and eyes");
   EXPECT_FALSE(generatorL.dataStore()->contains("derotatedInputImage"));
+  faceL = syntheticFace();
+  faceL->setDerotatedImage(nullptr);
+  EXPECT_KXXCP_MESSAGE(generatorL.createFaceTemplate(*faceL, recordL, {}),
+                       "TG::createFaceTemplate: face descriptor without derotation.");
   faceL->setValid(false);
   EXPECT_KXXCP_MESSAGE(generatorL.createFaceTemplate(*faceL, recordL, {}),
                        "TG::createFaceTemplate: invalid face descriptor");

@@ -92,7 +92,9 @@ TEST_F(VerifierTest, AFaceScoresHighestAgainstItsOwnChangedCopy) {
       scoresL.push_back(resultL.getScore());
     }
     for (std::size_t j = 0; j < photosL.size(); ++j) {
-      if (j != i) EXPECT_GT(scoresL[i], scoresL[j]) << facePhotoNames()[i] << " vs " << j;
+      if (j != i) {
+        EXPECT_GT(scoresL[i], scoresL[j]) << facePhotoNames()[i] << " vs " << j;
+      }
     }
     if (i == 0) {
       const float pairL =

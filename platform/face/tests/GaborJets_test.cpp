@@ -61,10 +61,14 @@ TEST(GaborBankTest, AGratingExcitesItsOwnFrequencyAndOrientation) {
       // Within the grating's frequency the matching orientation responds most; at its
       // orientation no other frequency responds as strongly.
       for (int o2 = 0; o2 < settingsL.orientations; ++o2) {
-        if (o2 != o) EXPECT_GT(jetL[f * 8 + o], jetL[f * 8 + o2]) << f << " " << o << " " << o2;
+        if (o2 != o) {
+          EXPECT_GT(jetL[f * 8 + o], jetL[f * 8 + o2]) << f << " " << o << " " << o2;
+        }
       }
       for (int f2 = 0; f2 < settingsL.frequencies; ++f2) {
-        if (f2 != f) EXPECT_GT(jetL[f * 8 + o], jetL[f2 * 8 + o]) << f << " " << o << " " << f2;
+        if (f2 != f) {
+          EXPECT_GT(jetL[f * 8 + o], jetL[f2 * 8 + o]) << f << " " << o << " " << f2;
+        }
       }
     }
   }
