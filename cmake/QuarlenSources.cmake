@@ -122,12 +122,14 @@ set(QUARLEN_SOURCES_generation
   src/generation/BioDescriptorList.cpp
   src/generation/DescriptorStream.cpp
   src/generation/EyeDescriptor.cpp
+  src/generation/EyeLocator.cpp
   src/generation/FaceDescriptor.cpp
   src/generation/FingerprintDescriptor.cpp
   src/generation/IrisDescriptor.cpp
   src/generation/IrisTemplateGenerator.cpp
   src/generation/QualityResultStruct.cpp
   src/generation/QualityTypes.cpp
+  src/generation/TemplateGenerator.cpp
   src/generation/TemplateGenerator_Base.cpp
 )
 
@@ -148,6 +150,7 @@ set(QUARLEN_SOURCES_multipass
   src/multipass/TemplateMatcherMultipass_Stage_LFA_norm.cpp
   src/multipass/TemplateMatcherMultipass_Stage_MemManager.cpp
   src/multipass/TemplateMatcherMultipass_TemplateContainer.cpp
+  src/multipass/Verifier.cpp
   src/multipass/ThreadStruct.cpp
 )
 

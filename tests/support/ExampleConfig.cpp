@@ -32,7 +32,8 @@ std::string ExampleConfig::sourceDir() {
 }
 
 ExampleConfig::ExampleConfig(const std::string& extraIniA) {
-  for (const char* nameL : {"storage.xml", "pipelines.xml", "iris_score.map"}) {
+  for (const char* nameL :
+       {"storage.xml", "pipelines.xml", "iris_score.map", "face_commands.xml"}) {
     filesM.write(nameL, filled(nameL));
   }
   // The shipped fingerprint curves the configuration names.

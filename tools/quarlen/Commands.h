@@ -24,5 +24,7 @@ int runDump(const std::vector<std::string>& args);
 int runPipeline(const std::vector<std::string>& args);
 int runMapScore(const std::vector<std::string>& args);
 int runDescriptor(const std::vector<std::string>& args);
+int runVerifyImages(const std::vector<std::string>& args);
+int runEnrolImage(const std::vector<std::string>& args);
 
 }  // namespace quarlen_cli

@@ -58,6 +58,21 @@ const Command kCommands[] = {
      "files into DIR (created when\nmissing). Exits with 1 when FILE does not hold a readable "
      "descriptor (the\nreader's message says why), 2 on a usage error.\n",
      runDescriptor},
+    {"verify-images", "verify two face photographs against each other",
+     "usage: quarlen verify-images A B [--config DIR]\n\nLocates the face in each photograph "
+     "(PNG or JPEG), prints the eyes found, makes\ntheir hgm templates and prints the "
+     "verification score of A against B, from\nthe example configuration (or DIR). Exits with "
+     "1 when an image cannot be read\nor shows no face (the message says why), 2 on a usage "
+     "error.\n",
+     runVerifyImages},
+    {"enrol-image", "enrol the face of a photograph into a gallery folder",
+     "usage: quarlen enrol-image DIR IMAGE [--person N] [--transaction N]\n"
+     "                          [--storage ID] [--pipeline ID]\n\nLocates the face in IMAGE, "
+     "makes its templates (the configuration's default\nface algorithms) and enrols them as "
+     "person N, transaction N (default 1, 1)\ninto the gallery folder DIR (its config/ and "
+     "galleries/, storage and pipeline\n\"face\" unless given). Exits with 1 on failure, 2 on "
+     "a usage error.\n",
+     runEnrolImage},
 };
 
 bool wantsHelp(const Command& cmd, const std::vector<std::string>& args) {
