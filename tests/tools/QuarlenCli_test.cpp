@@ -118,6 +118,7 @@ TEST_F(QuarlenCliTest, GoldenSession) {
   for (const auto& b : bestL["blocks"]) {
     EXPECT_EQ(b["modality"], "face");
     EXPECT_EQ(b["instance"], "faceFrontal");
+    EXPECT_EQ(b["sample"], "0:2");
     algorithmsL.push_back(b["algorithm"]);
   }
   EXPECT_EQ(algorithmsL, (std::vector<std::string>{"hgmFloat", "hgmByte"}));

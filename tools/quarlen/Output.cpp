@@ -77,7 +77,7 @@ nlohmann::json candidateJson(const qridy::ResultIdRecord& resultA, std::size_t r
     qridy::BioRecordImp::decryptHashKey(hashL, modalityL, instanceL);
     for (const auto& [sampleL, templateL] : bioL.templates()) {
       std::ostringstream sampleTextL;
-      sampleTextL << std::hex << sampleL.high << ":" << sampleL.low;
+      sampleTextL << sampleL.high << ":" << sampleL.low;
       for (const auto& [algorithmL, blockL] : templateL.blocks()) {
         blocksL.push_back({{"modality", qridy::Types::modality2Text(modalityL)},
                            {"instance", qridy::Types::instance2Text(instanceL)},

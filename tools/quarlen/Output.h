@@ -44,8 +44,8 @@ bool parseKey(const std::string& textA, qridy::IdRecordKey& keyA);
 // {"person": p, "transaction": t}
 nlohmann::json keyJson(const qridy::IdRecordKey& keyA);
 // One candidate: {"rank", "person", "transaction", "score", "blocks": [{"modality", "instance",
-// "sample", "algorithm", "score"}]}; rank 0 leaves the rank out. The sample is "high:low" in
-// hexadecimal.
+// "sample", "algorithm", "score"}]}; rank 0 leaves the rank out. The sample is "high:low", the
+// two 64-bit halves of the sample id in decimal.
 nlohmann::json candidateJson(const qridy::ResultIdRecord& resultA, std::size_t rankA);
 // The first topA candidates of a result list, ranked from 1.
 nlohmann::json candidatesJson(const qridy::ResultTreeList& resultsA, std::size_t topA);

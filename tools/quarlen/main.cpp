@@ -87,8 +87,8 @@ const Command kCommands[] = {
      "(default 0) and prints the best N candidates (default 10). --query narrows the gallery\n"
      "to the records the query selects (see quarlen query --help).\n"
      "JSON: {probe: {person, transaction}, slot, query, gallery_records, seconds,\n"
-     "candidates: [{rank, person, transaction, score, blocks: [{modality, instance, sample,\n"
-     "algorithm, score}]}]}.\n" GALLERY_EXIT_CODES,
+     "candidates: [{rank, person, transaction, score, blocks: [{modality, instance, sample\n"
+     "(\"high:low\" halves of the sample id), algorithm, score}]}]}.\n" GALLERY_EXIT_CODES,
      runIdentify},
     {"verify", "the 1:1 score of two identity records",
      "usage: quarlen verify DIR PROBE GALLERY [--json]\n\n"
