@@ -28,8 +28,9 @@ def _data_dirs():
         yield Path(os.environ["QUARLEN_DATA_DIR"])
     yield Path(__file__).parent / "data"
     try:
-        from ._paths import DATA_DIRS
+        from ._paths import DATA_DIRS, DATA_DIRS_RELATIVE
         yield from (Path(d) for d in DATA_DIRS)
+        yield from (Path(__file__).parent / d for d in DATA_DIRS_RELATIVE)
     except ImportError:
         pass
 
