@@ -134,6 +134,7 @@ TEST_F(QueryTextTest, NamesAreCheckedAndLookedUp) {
       {"Or", "is a keyword"},
       {"in", "is a keyword"},
       {"a12", "has the form of a word index"},
+      {"a0", "has the form of a word index"},
       {"region", "is given twice"},
   };
   for (const auto& [nameL, reasonL] : badL) {
@@ -147,6 +148,7 @@ TEST_F(QueryTextTest, NamesAreCheckedAndLookedUp) {
   EXPECT_EQ(okL.attributeIndex("a7"), 7);
   EXPECT_EQ(okL.attributeIndex("a0"), 0);
   EXPECT_EQ(okL.attributeIndex("b"), -1);
+  EXPECT_EQ(okL.attributeIndex("a1x"), -1);
   EXPECT_EQ(okL.attributeIndex("a4294967296"), -1);
   EXPECT_EQ(okL.attributeName(2), "_x");
   EXPECT_EQ(okL.attributeName(4), "A1");
