@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -146,6 +147,12 @@ TEST_F(QuarlenCliTest, GoldenSession) {
                                      {{"person", 0}, {"transaction", 1000}},
                                      {{"person", 1}, {"transaction", 2}}}));
 
+  // Words a run does not set are 0; a0 was set for the region-3 record only.
+  EXPECT_EQ(runJson({"query", "g", "flags != 0"})["matches"], json::array());
+  EXPECT_EQ(runJson({"query", "g", "a0 = 5000"})["matches"],
+            (json{{{"person", 0}, {"transaction", 1000}}}));
+  EXPECT_EQ(runJson({"identify", "g", "s/probe-1.qir"})["candidates"].size(), 10u);
+
   const json byKeyL = runJson({"remove", "g", "--key", "1:2"});
   EXPECT_EQ(byKeyL["removed"], 1);
   EXPECT_EQ(byKeyL["records"], 40);
@@ -176,6 +183,8 @@ TEST_F(QuarlenCliTest, GoldenSession) {
 TEST_F(QuarlenCliTest, FailuresExitWithOneLine) {
   makeGallery();
   std::ofstream(dirM.path() + "/junk.qir") << "not a record";
+  std::filesystem::create_directory(dirM.path() + "/damaged");
+  std::ofstream(dirM.path() + "/damaged/gallery.json") << R"({"storage": "face"})";
   struct Case {
     std::vector<std::string> args;
     int exit;
@@ -187,6 +196,9 @@ TEST_F(QuarlenCliTest, FailuresExitWithOneLine) {
       {{"identify", "nowhere", "s/probe-0.qir"},
        1,
        "quarlen identify: 'nowhere' is not a gallery folder (no gallery.json)"},
+      {{"identify", "damaged", "s/probe-0.qir"},
+       1,
+       "quarlen identify: 'damaged' has a damaged gallery.json"},
       {{"identify", "g", "s/probe-0.qir", "--query", "regio=1"},
        1,
        "quarlen identify: Query text, column 1: unknown attribute 'regio'."},

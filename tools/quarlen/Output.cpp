@@ -57,10 +57,8 @@ bool parseKey(const std::string& textA, qridy::IdRecordKey& keyA) {
   if (textA.empty() || !std::isdigit(static_cast<unsigned char>(textA[0]))) return false;
   if (std::sscanf(textA.c_str(), "%llu:%llu%n", &pL, &tL, &usedL) != 2) return false;
   if (static_cast<std::size_t>(usedL) != textA.size()) return false;
-  const auto colonL = textA.find(':');
-  if (colonL + 1 >= textA.size() || !std::isdigit(static_cast<unsigned char>(textA[colonL + 1]))) {
-    return false;
-  }
+  // sscanf lets blanks and signs stand before the transaction; the text has a ':' here.
+  if (!std::isdigit(static_cast<unsigned char>(textA[textA.find(':') + 1]))) return false;
   keyA = qridy::IdRecordKey(pL, tL);
   return true;
 }
