@@ -68,12 +68,14 @@ qridy::Instance instanceOf(const std::string& textA) {
   }
   return iL;
 }
+// By the written text forms: the reader does not take every written form back ("fHgm").
 qridy::Algorithm algorithmOf(const std::string& textA) {
-  const qridy::Algorithm aL = qridy::Types::text2Algorithm(textA.c_str());
-  if (aL == qridy::AlgUnknown || qridy::Types::algorithm2Text(aL) != textA) {
-    throw py::value_error("unknown algorithm '" + textA + "'");
+  for (unsigned codeL = 0; codeL < qridy::AlgUnknown; ++codeL) {
+    const auto aL = static_cast<qridy::Algorithm>(codeL);
+    // Codes without an algorithm have the text "unknown".
+    if (textA != "unknown" && qridy::Types::algorithm2Text(aL) == textA) return aL;
   }
-  return aL;
+  throw py::value_error("unknown algorithm '" + textA + "'");
 }
 
 py::int_ sampleInt(const KXuint128& sA) {

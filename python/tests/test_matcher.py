@@ -93,7 +93,7 @@ def test_removal_and_restart(tmp_path):
     assert m.remove(query="flags in 8..10") == 3
     assert m.status(2)[0]
     del m
-    again = quarlen.open_example(tmp_path, "face")
+    again = quarlen.Matcher(quarlen.example_config(tmp_path), "face", "face")  # recovers
     assert again.records == 7
     assert [k for k, _ in again.select("a0 > 0")] == [0, 1, 2, 5, 6, 7, 11]
     assert again.identify(probe(6), top=1)[0].person == 6

@@ -19,6 +19,10 @@ def test_records_travel_as_bytes():
 
 
 def test_blocks_from_numpy_arrays_and_bytes():
+    blank = quarlen.IdRecord()
+    assert (blank.person, blank.transaction) == (0, 0)
+    blank.add_block("face", "faceFrontal", "fHgm", np.zeros(16, np.uint8))
+    assert blank.blocks() == [("face", "faceFrontal", "fHgm", 1)]
     r = quarlen.IdRecord(person=3, transaction=4)
     codes = np.arange(32, dtype=np.int8)
     r.add_block("face", "faceFrontal", "hgmByte", codes, sample=(1 << 64) + 9)
@@ -28,8 +32,12 @@ def test_blocks_from_numpy_arrays_and_bytes():
                           ("face", "faceFrontal", "hgmByte", (1 << 64) + 9)]
     assert quarlen.IdRecord.from_bytes(r.to_bytes()).blocks() == r.blocks()
     for args, text in [(("voice", "faceFrontal", "hgmByte"), "unknown modality 'voice'"),
+                       (("unknown", "faceFrontal", "hgmByte"), "unknown modality 'unknown'"),
+                       (("Face", "faceFrontal", "hgmByte"), "unknown modality 'Face'"),
                        (("face", "nose", "hgmByte"), "unknown instance 'nose'"),
-                       (("face", "faceFrontal", "hgmBite"), "unknown algorithm 'hgmBite'")]:
+                       (("face", "faceFrontal", "hgmBite"), "unknown algorithm 'hgmBite'"),
+                       (("face", "faceFrontal", "unknown"), "unknown algorithm 'unknown'"),
+                       (("face", "faceFrontal", "fhgm"), "unknown algorithm 'fhgm'")]:
         with pytest.raises(ValueError, match=text):
             r.add_block(*args, codes)
     with pytest.raises(ValueError, match="C-contiguous"):
