@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -138,6 +139,7 @@ TEST_F(QuarlenCliTest, GoldenSession) {
   EXPECT_EQ(mateL["probe"], (json{{"person", 0}, {"transaction", 1001}}));
   EXPECT_EQ(mateL["score"], bestL["score"]);
   EXPECT_GT(mateL["score"], strangerL["score"]);
+  EXPECT_FALSE(mateL.contains("rank"));
 
   const json queryL = runJson({"query", "g", "region=3 or age in 10..20 and a0 < 3"});
   EXPECT_EQ(queryL["query"], "region = 3 or age in 10..20 and a0 < 3");
@@ -153,6 +155,15 @@ TEST_F(QuarlenCliTest, GoldenSession) {
             (json{{{"person", 0}, {"transaction", 1000}}}));
   EXPECT_EQ(runJson({"identify", "g", "s/probe-1.qir"})["candidates"].size(), 10u);
 
+  // The texts for people.
+  EXPECT_EQ(run({"query", "g", "a0 = 5000"}).out,
+            "query: a0 = 5000\nwords: 3 0 1 5000 0\n1 records match\n0:1000\n");
+  const std::string verifiedL = run({"verify", "g", "s/probe-1.qir", "s/mate-1.qir"}).out;
+  EXPECT_TRUE(std::regex_match(verifiedL, std::regex("score [0-9]+\\.[0-9]{4} \\(1:2\\)\n")))
+      << verifiedL;
+  EXPECT_EQ(run({"sample-records", "t", "--identities", "3", "--probes", "1"}).out,
+            "wrote 3 face records to t/gallery.qir and 1 probes (probe-<i>.qir of person i, "
+            "mate-<i>.qir its enrolment record)\n");
   const json byKeyL = runJson({"remove", "g", "--key", "1:2"});
   EXPECT_EQ(byKeyL["removed"], 1);
   EXPECT_EQ(byKeyL["records"], 40);
