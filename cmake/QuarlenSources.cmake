@@ -65,6 +65,7 @@ set(QUARLEN_SOURCES_metadata
   src/metadata/CompiledQuery.cpp
   src/metadata/IdRecordKeyContainerInternels.cpp
   src/metadata/MetadataFile.cpp
+  src/metadata/QueryText.cpp
   src/metadata/UniqueMetadataContainer.cpp
 )
 

@@ -24,6 +24,13 @@ int runDump(const std::vector<std::string>& args);
 int runPipeline(const std::vector<std::string>& args);
 int runMapScore(const std::vector<std::string>& args);
 int runDescriptor(const std::vector<std::string>& args);
+int runGallery(const std::vector<std::string>& args);
+int runEnrol(const std::vector<std::string>& args);
+int runIdentify(const std::vector<std::string>& args);
+int runVerify(const std::vector<std::string>& args);
+int runRemove(const std::vector<std::string>& args);
+int runQuery(const std::vector<std::string>& args);
+int runSampleRecords(const std::vector<std::string>& args);
 int runVerifyImages(const std::vector<std::string>& args);
 int runEnrolImage(const std::vector<std::string>& args);
 

@@ -11,6 +11,10 @@
 
 namespace quarlen_cli {
 
+#define GALLERY_EXIT_CODES                                                                    \
+  "Exit status: 0 on success, 1 when the operation fails, 2 on a usage error; a failure is\n" \
+  "one line on standard error.\n"
+
 // The subcommands, in the order `quarlen --help` lists them.
 const Command kCommands[] = {
     {"info", "print the version, configuration, debug level and processor features",
@@ -58,6 +62,67 @@ const Command kCommands[] = {
      "files into DIR (created when\nmissing). Exits with 1 when FILE does not hold a readable "
      "descriptor (the\nreader's message says why), 2 on a usage error.\n",
      runDescriptor},
+    {"gallery", "create a gallery folder, or report on one",
+     "usage: quarlen gallery create DIR [--modality face|iris|finger] [--config SRC] [--json]\n"
+     "       quarlen gallery status DIR [--level 1..5] [--json]\n\n"
+     "create makes the gallery folder DIR (new or empty) from the configuration folder SRC\n"
+     "(default: the example configuration) for one modality: DIR/config holds the filled\n"
+     "configuration, DIR/galleries the gallery files and registry, DIR/gallery.json names the\n"
+     "storage and pipeline. JSON: {format, modality, storage, pipeline, configuration, folder}.\n"
+     "status checks the gallery at the given intensity and prints its report.\n"
+     "JSON: {ok, modality, persons, records, level, report}.\n" GALLERY_EXIT_CODES,
+     runGallery},
+    {"enrol", "add identity records to a gallery folder",
+     "usage: quarlen enrol DIR RECORDS... [--set \"name=value, ...\"] [--json]\n\n"
+     "Enrols every identity record of the files RECORDS (each a record or a stream of records\n"
+     "one after another; - reads standard input). --set gives the query attributes of every\n"
+     "record of the run (names of the configuration or a1, a2 ...; a0 defaults to the\n"
+     "transaction id). Stops at the first record that cannot be enrolled. A progress bar goes\n"
+     "to standard error when it is a terminal, a summary to standard output.\n"
+     "JSON: {enrolled, persons, records, seconds}.\n" GALLERY_EXIT_CODES,
+     runEnrol},
+    {"identify", "the best candidates of a gallery for a probe record",
+     "usage: quarlen identify DIR PROBE [--top N] [--query EXPR] [--slot S] [--json]\n\n"
+     "Identifies the identity record in PROBE against the gallery folder DIR on probe slot S\n"
+     "(default 0) and prints the best N candidates (default 10). --query narrows the gallery\n"
+     "to the records the query selects (see quarlen query --help).\n"
+     "JSON: {probe: {person, transaction}, slot, query, gallery_records, seconds,\n"
+     "candidates: [{rank, person, transaction, score, blocks: [{modality, instance, sample\n"
+     "(\"high:low\" halves of the sample id), algorithm, score}]}]}.\n" GALLERY_EXIT_CODES,
+     runIdentify},
+    {"verify", "the 1:1 score of two identity records",
+     "usage: quarlen verify DIR PROBE GALLERY [--json]\n\n"
+     "Scores the identity record in PROBE against the one in GALLERY over the stages of the\n"
+     "pipeline of the gallery folder DIR.\n"
+     "JSON: {person, transaction, score, blocks: [...], probe: {person, "
+     "transaction}}.\n" GALLERY_EXIT_CODES,
+     runVerify},
+    {"remove", "remove records from a gallery folder",
+     "usage: quarlen remove DIR (--person P | --key P:T | --query EXPR) [--json]\n\n"
+     "Removes every record of person P, the record with person P and transaction T, or every\n"
+     "record the query selects. JSON: {removed, persons, records}.\n" GALLERY_EXIT_CODES,
+     runRemove},
+    {"query", "translate a query text and list the records it selects",
+     "usage: quarlen query DIR EXPR [--json]\n\n"
+     "Translates the query text EXPR into the word form of the query language, checks it and\n"
+     "lists the records of the gallery folder DIR it selects. The text:\n"
+     "  clause or clause ...      a clause is: condition and condition ...\n"
+     "  condition: NAME = V | NAME != V | NAME < V | NAME > V | NAME <= V | NAME >= V\n"
+     "             | NAME & V (any bit) | NAME !& V (no bit) | NAME in LO..HI | NAME not in "
+     "LO..HI\n"
+     "NAME is an attribute name of the configuration ([QUERY_LANGUAGE] attributeNames) or a<i>\n"
+     "(a0: the record's own value); V a decimal or 0x number. Example:\n"
+     "  quarlen query DIR 'region=7 and flags&3 or age in 10..20'\n"
+     "JSON: {query (the text read back), words, matches: [{person, "
+     "transaction}]}.\n" GALLERY_EXIT_CODES,
+     runQuery},
+    {"sample-records", "write identity records of a synthetic population",
+     "usage: quarlen sample-records OUT [--modality face|iris|finger] [--identities N]\n"
+     "                              [--probes M] [--json]\n\n"
+     "Writes the enrolment records of N synthetic identities (default 100) as one stream,\n"
+     "OUT/gallery.qir, and for the first M identities (default 3) a probe, OUT/probe-<i>.qir,\n"
+     "and the enrolment record alone, OUT/mate-<i>.qir. JSON: {gallery, records, files}.\n",
+     runSampleRecords},
     {"verify-images", "verify two face photographs against each other",
      "usage: quarlen verify-images A B [--config DIR]\n\nLocates the face in each photograph "
      "(PNG or JPEG), prints the eyes found, makes\ntheir hgm templates and prints the "
