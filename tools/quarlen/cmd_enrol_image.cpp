@@ -1,8 +1,6 @@
 // quarlen enrol-image DIR IMAGE: locates the face in a photograph, makes its face templates
-// (the configuration's default face algorithms) and enrols them into the gallery folder DIR: its
-// filled configuration (DIR/config/quarlen.ini) is installed and a matcher started from its
-// gallery (init with recovery; a gallery that holds nothing yet is started empty).
-#include <filesystem>
+// (the configuration's default face algorithms) and enrols them into the gallery folder DIR
+// (made by quarlen gallery create for faces), which names its storage and pipeline.
 #include <iomanip>
 #include <iostream>
 #include <memory>
@@ -10,21 +8,18 @@
 #include <vector>
 
 #include <qrlcore/Exception.h>
-#include <qrlcore/QuarlenInformation.h>
 #include <qrlimage/ImageFile.h>
 #include <quarlen/BioDescriptorList.h>
 #include <quarlen/EyeLocator.h>
 #include <quarlen/FaceDescriptor.h>
 #include <quarlen/IdRecordImp.h>
 #include <quarlen/TemplateGenerator.h>
-#include <quarlen/TemplateMatcherMultipass.h>
 
 #include "Commands.h"
+#include "GalleryFolder.h"
 
 namespace quarlen_cli {
 namespace {
-
-constexpr int kNoGalleryCache = 515;
 
 bool parseId(const std::string& textA, unsigned long long& outA) {
   if (textA.empty() || textA.find_first_not_of("0123456789") != std::string::npos) return false;
@@ -41,7 +36,6 @@ bool parseId(const std::string& textA, unsigned long long& outA) {
 int runEnrolImage(const std::vector<std::string>& args) {
   std::vector<std::string> positionalL;
   unsigned long long personL = 1, transactionL = 1;
-  std::string storageL = "face", pipelineL = "face";
   for (std::size_t i = 0; i < args.size(); ++i) {
     const bool valueL = i + 1 < args.size();
     if (args[i] == "--person" && valueL) {
@@ -54,10 +48,6 @@ int runEnrolImage(const std::vector<std::string>& args) {
         std::cerr << "quarlen enrol-image: invalid transaction id '" << args[i] << "'\n";
         return 2;
       }
-    } else if (args[i] == "--storage" && valueL) {
-      storageL = args[++i];
-    } else if (args[i] == "--pipeline" && valueL) {
-      pipelineL = args[++i];
     } else if (!args[i].empty() && args[i][0] == '-') {
       std::cerr << "quarlen enrol-image: unknown option '" << args[i] << "'\n";
       return 2;
@@ -69,24 +59,10 @@ int runEnrolImage(const std::vector<std::string>& args) {
     std::cerr << "usage: quarlen enrol-image DIR IMAGE [--person N] [--transaction N]\n";
     return 2;
   }
-  const std::string iniL = positionalL[0] + "/config/quarlen.ini";
-  if (!std::filesystem::exists(iniL)) {
-    std::cerr << "quarlen enrol-image: '" << positionalL[0]
-              << "' is not a gallery folder (no config/quarlen.ini)\n";
-    return 1;
-  }
   int statusL = 0;
-  kxutl::QuarlenInformation::setConfigFile(iniL);
   try {
-    qrbase::TemplateMatcherMultipass matcherL;
-    try {
-      matcherL.init(storageL.c_str(), nullptr, 0, true);
-    } catch (const kxxcp::Exception& eA) {
-      if (eA.errorCode() != kNoGalleryCache) throw;
-      matcherL.init(storageL.c_str(), nullptr, 0, false);
-    }
-    matcherL.addMatchingPipeline(pipelineL);
-
+    GalleryFolder folderL(positionalL[0]);
+    qrbase::TemplateMatcherMultipass& matcherL = folderL.matcher();
     const std::unique_ptr<qrimg::Image> imageL = qrimg::ImageFile::readFile(positionalL[1]);
     qrbase::EyeLocator locatorL;
     locatorL.init(nullptr, nullptr, 1, true, qrbase::TemplateCreationModeNormalC);
@@ -115,7 +91,6 @@ int runEnrolImage(const std::vector<std::string>& args) {
     std::cerr << "quarlen enrol-image: " << eA.what() << "\n";
     statusL = 1;
   }
-  kxutl::QuarlenInformation::setConfigFile("");
   return statusL;
 }
 

@@ -131,12 +131,10 @@ const Command kCommands[] = {
      "error.\n",
      runVerifyImages},
     {"enrol-image", "enrol the face of a photograph into a gallery folder",
-     "usage: quarlen enrol-image DIR IMAGE [--person N] [--transaction N]\n"
-     "                          [--storage ID] [--pipeline ID]\n\nLocates the face in IMAGE, "
-     "makes its templates (the configuration's default\nface algorithms) and enrols them as "
-     "person N, transaction N (default 1, 1)\ninto the gallery folder DIR (its config/ and "
-     "galleries/, storage and pipeline\n\"face\" unless given). Exits with 1 on failure, 2 on "
-     "a usage error.\n",
+     "usage: quarlen enrol-image DIR IMAGE [--person N] [--transaction N]\n\nLocates the face "
+     "in IMAGE, makes its templates (the configuration's default\nface algorithms) and enrols "
+     "them as person N, transaction N (default 1, 1)\ninto the face gallery folder DIR (made by "
+     "quarlen gallery create DIR). Exits with\n1 on failure, 2 on a usage error.\n",
      runEnrolImage},
 };
 
