@@ -228,5 +228,33 @@ void record(const std::vector<Result>& resultsA, const std::vector<unsigned char
   }
 }
 
+PassCounts passCounts(ShardExchange* exchangeA, std::size_t comparedA, std::size_t identitiesA,
+                      std::size_t resultsA, const std::vector<float>& scoresA,
+                      std::size_t boundA) {
+  PassCounts countsL;
+  countsL.compared = comparedA;
+  countsL.identities = identitiesA;
+  countsL.results = resultsA;
+  countsL.candidates = scoresA.size();
+  if (exchangeA == nullptr) return countsL;
+  ShardPassReport reportL;
+  reportL.compared = comparedA;
+  reportL.identities = identitiesA;
+  reportL.results = resultsA;
+  reportL.setBest(scoresA, boundA);
+  countsL.shard.emplace(exchangeA->exchangePass(reportL));
+  countsL.compared = countsL.shard->compared();
+  countsL.identities = countsL.shard->identities();
+  countsL.results = countsL.shard->results();
+  countsL.candidates = countsL.shard->candidates();
+  return countsL;
+}
+
+std::vector<float> scoresOf(const std::vector<Result>& resultsA) {
+  std::vector<float> outL(resultsA.size());
+  for (std::size_t i = 0; i < resultsA.size(); ++i) outL[i] = resultsA[i].score;
+  return outL;
+}
+
 }  // namespace stageworkers
 }  // namespace qrbase

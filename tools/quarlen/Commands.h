@@ -24,5 +24,8 @@ int runDump(const std::vector<std::string>& args);
 int runPipeline(const std::vector<std::string>& args);
 int runMapScore(const std::vector<std::string>& args);
 int runDescriptor(const std::vector<std::string>& args);
+// enrol / identify with --sharded, under mpirun (built when MPI is found).
+int runShardedEnrol(const std::vector<std::string>& args);
+int runShardedIdentify(const std::vector<std::string>& args);
 
 }  // namespace quarlen_cli
