@@ -67,9 +67,13 @@ std::string MpiShardExchange::encodePass(const qrbase::ShardPassReport& reportA)
   put64(outL, reportA.candidates);
   outL.push_back(reportA.failed ? 1 : 0);
   put64(outL, reportA.best.size());
-  const std::size_t atL = outL.size();
-  outL.resize(atL + 4 * reportA.best.size());
-  if (!reportA.best.empty()) std::memcpy(&outL[atL], reportA.best.data(), 4 * reportA.best.size());
+  for (const qrbase::ShardCandidate& cL : reportA.best) {
+    std::uint32_t bitsL = 0;
+    std::memcpy(&bitsL, &cL.score, 4);
+    put64(outL, bitsL);
+    put64(outL, cL.personId);
+    put64(outL, cL.transactionId);
+  }
   return outL;
 }
 
@@ -123,9 +127,13 @@ std::vector<qrbase::ShardPassReport> MpiShardExchange::exchangeReports(
     rL.candidates = inL.u64();
     rL.failed = inL.byte() != 0;
     const std::uint64_t nL = inL.u64();
-    const std::string bytesL = inL.bytes(4 * nL);
     rL.best.resize(nL);
-    if (nL != 0) std::memcpy(rL.best.data(), bytesL.data(), 4 * nL);
+    for (qrbase::ShardCandidate& cL : rL.best) {
+      const auto bitsL = static_cast<std::uint32_t>(inL.u64());
+      std::memcpy(&cL.score, &bitsL, 4);
+      cL.personId = inL.u64();
+      cL.transactionId = inL.u64();
+    }
   }
   return reportsL;
 }

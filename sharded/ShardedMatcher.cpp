@@ -228,7 +228,9 @@ bool ShardedMatcher::destroyIdRecords(std::uint64_t personIdA) {
   MPI_Bcast(&personL, 1, MPI_UINT64_T, 0, commM);
   int removedL = 0;
   const RankStatus statusL = attempt([&] {
-    if (ownerOf(personL, size()) == rank()) removedL = matcherM->destroyIdRecords(personL) ? 1 : 0;
+    if (ownerOf(personL, size()) == rank() && matcherM->exists(personL)) {
+      removedL = matcherM->destroyIdRecords(personL) ? 1 : 0;
+    }
   });
   raiseFailures(gatherStatus(statusL), "destroyIdRecords");
   int anyL = 0;

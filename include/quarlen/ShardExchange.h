@@ -9,6 +9,21 @@
 
 namespace qrbase {
 
+// One scored candidate of a pass as the shards compare them: by score (highest first), equal
+// scores by person id, then transaction id (lowest first), the order in which a pass keeps
+// candidates.
+struct QUARLEN_EXPORT ShardCandidate {
+  float score = 0.0f;
+  std::uint64_t personId = 0;
+  std::uint64_t transactionId = 0;
+  // True when this candidate comes before otherA in that order.
+  bool before(const ShardCandidate& otherA) const;
+  bool operator==(const ShardCandidate& otherA) const {
+    return score == otherA.score && personId == otherA.personId &&
+           transactionId == otherA.transactionId;
+  }
+};
+
 // What one shard of a gallery tells the other shards about one pass of an identification, so that
 // every shard cuts the pass to the candidates a single matcher over the whole gallery would keep.
 struct QUARLEN_EXPORT ShardPassReport {
@@ -17,11 +32,11 @@ struct QUARLEN_EXPORT ShardPassReport {
   std::uint64_t results = 0;     // identities holding a result for the probe slot (finger passes)
   std::uint64_t candidates = 0;  // scored candidates of the pass (best holds the top of them)
   bool failed = false;           // the pass failed on this shard: its candidates are missing
-  std::vector<float> best;       // the best candidate scores, highest first, no NaN
+  std::vector<ShardCandidate> best;  // the best candidates in candidate order, no NaN score
 
-  // Fills best with the largest scores of scoresA, at most boundA of them, highest first (NaN
-  // scores are never kept, so they are left out), and candidates with the size of scoresA.
-  void setBest(std::vector<float> scoresA, std::size_t boundA);
+  // Fills best with the first boundA of candidatesA in candidate order (NaN scores are never
+  // kept, so they are left out), and candidates with the size of candidatesA.
+  void setBest(std::vector<ShardCandidate> candidatesA, std::size_t boundA);
 };
 
 // The reports of all shards for one pass, seen from one of them: the totals over the gallery and
@@ -38,11 +53,9 @@ class QUARLEN_EXPORT ShardPass {
   // The index of the first shard whose pass failed; the number of shards when none did.
   std::size_t firstFailedShard() const;
 
-  // How many of this shard's candidates belong to the best kA of all shards together: every one
-  // strictly above the kA-th best score, and of those equal to it as many as are still missing
-  // after the shards of lower index took theirs. Keeping this many of the shard's best candidates
-  // makes the union over the shards the gallery's best kA (which of several candidates with the
-  // same score at the cut survive is a matter of order, as in one matcher).
+  // How many of this shard's candidates belong to the first kA of all shards together in
+  // candidate order. A shard that keeps this many of its candidates in that order keeps its part
+  // of the gallery's first kA, so the shards together keep what one matcher keeps.
   std::size_t localShare(std::size_t kA) const;
 
  private:

@@ -8,16 +8,25 @@
 
 namespace qrbase {
 
-void ShardPassReport::setBest(std::vector<float> scoresA, std::size_t boundA) {
-  candidates = scoresA.size();
-  scoresA.erase(
-      std::remove_if(scoresA.begin(), scoresA.end(), [](float sA) { return std::isnan(sA); }),
-      scoresA.end());
-  const std::size_t keepL = std::min(boundA, scoresA.size());
-  std::partial_sort(scoresA.begin(), scoresA.begin() + static_cast<std::ptrdiff_t>(keepL),
-                    scoresA.end(), std::greater<float>());
-  scoresA.resize(keepL);
-  best = std::move(scoresA);
+bool ShardCandidate::before(const ShardCandidate& otherA) const {
+  if (score != otherA.score) return score > otherA.score;
+  if (personId != otherA.personId) return personId < otherA.personId;
+  return transactionId < otherA.transactionId;
+}
+
+void ShardPassReport::setBest(std::vector<ShardCandidate> candidatesA, std::size_t boundA) {
+  candidates = candidatesA.size();
+  candidatesA.erase(std::remove_if(candidatesA.begin(), candidatesA.end(),
+                                   [](const ShardCandidate& cA) { return std::isnan(cA.score); }),
+                    candidatesA.end());
+  const std::size_t keepL = std::min(boundA, candidatesA.size());
+  const auto orderL = [](const ShardCandidate& aA, const ShardCandidate& bA) {
+    return aA.before(bA);
+  };
+  std::partial_sort(candidatesA.begin(), candidatesA.begin() + static_cast<std::ptrdiff_t>(keepL),
+                    candidatesA.end(), orderL);
+  candidatesA.resize(keepL);
+  best = std::move(candidatesA);
 }
 
 ShardPass::ShardPass(std::vector<ShardPassReport> reportsA, std::size_t selfA)
@@ -39,26 +48,28 @@ std::size_t ShardPass::firstFailedShard() const {
 
 std::size_t ShardPass::localShare(std::size_t kA) const {
   if (selfM >= reportsM.size() || kA == 0) return 0;
-  std::vector<float> allL;
+  std::vector<ShardCandidate> allL;
   for (const ShardPassReport& rL : reportsM)
     allL.insert(allL.end(), rL.best.begin(), rL.best.end());
-  const std::vector<float>& mineL = reportsM[selfM].best;
-  // Every shard sends at least its best kA, so the union holds the gallery's best kA.
+  const std::vector<ShardCandidate>& mineL = reportsM[selfM].best;
+  // Every shard sends at least its first kA, so the union holds the gallery's first kA.
   if (allL.size() <= kA) return mineL.size();
+  const auto orderL = [](const ShardCandidate& aA, const ShardCandidate& bA) {
+    return aA.before(bA);
+  };
   std::nth_element(allL.begin(), allL.begin() + static_cast<std::ptrdiff_t>(kA - 1), allL.end(),
-                   std::greater<float>());
-  const float thresholdL = allL[kA - 1];
-  const auto aboveL = [thresholdL](const std::vector<float>& vA) {
-    return static_cast<std::size_t>(
-        std::count_if(vA.begin(), vA.end(), [thresholdL](float sA) { return sA > thresholdL; }));
+                   orderL);
+  const ShardCandidate lastL = allL[kA - 1];
+  const auto beforeL = [&lastL](const std::vector<ShardCandidate>& vA) {
+    return static_cast<std::size_t>(std::count_if(
+        vA.begin(), vA.end(), [&lastL](const ShardCandidate& cA) { return cA.before(lastL); }));
   };
-  const auto equalL = [thresholdL](const std::vector<float>& vA) {
-    return static_cast<std::size_t>(std::count(vA.begin(), vA.end(), thresholdL));
-  };
+  // Candidates equal to the last one kept are entries of one identity, so of one shard.
   std::size_t missingL = kA;
-  for (const ShardPassReport& rL : reportsM) missingL -= aboveL(rL.best);
-  for (std::size_t i = 0; i < selfM; ++i) missingL -= std::min(missingL, equalL(reportsM[i].best));
-  return aboveL(mineL) + std::min(missingL, equalL(mineL));
+  for (const ShardPassReport& rL : reportsM) missingL -= beforeL(rL.best);
+  const std::size_t equalL =
+      static_cast<std::size_t>(std::count(mineL.begin(), mineL.end(), lastL));
+  return beforeL(mineL) + std::min(missingL, equalL);
 }
 
 ShardExchange::~ShardExchange() = default;

@@ -121,11 +121,10 @@ struct PassCounts {
 };
 
 // Fills the counts from the local ones; with exchangeA set, exchanges them and the best boundA
-// candidate scores of scoresA with the other shards (one collective step per pass).
+// candidates of candidatesA with the other shards (one collective step per pass).
 PassCounts passCounts(ShardExchange* exchangeA, std::size_t comparedA, std::size_t identitiesA,
-                      std::size_t resultsA, const std::vector<float>& scoresA,
+                      std::size_t resultsA, const std::vector<Result>& candidatesA,
                       std::size_t boundA);
-std::vector<float> scoresOf(const std::vector<Result>& resultsA);
 
 }  // namespace stageworkers
 }  // namespace qrbase

@@ -301,11 +301,10 @@ void TemplateMatcherMultipass_Stage_Common::identifyTemplate(
       kxntc::notify(kxntc::log);
     }
     const stageworkers::PassCounts countsL = stageworkers::passCounts(
-        configA.shardExchange, comparedL, umcL.numberOfUniqueIdRecords(), 0,
-        configA.shardExchange != nullptr ? stageworkers::scoresOf(resultsL) : std::vector<float>(),
+        configA.shardExchange, comparedL, umcL.numberOfUniqueIdRecords(), 0, resultsL,
         candidateBound(*configA.matchmode, configA.processing));
-    const std::size_t kL = candidateCount(*configA.matchmode, countsL.compared,
-                                          countsL.identities, configA.processing);
+    const std::size_t kL = candidateCount(*configA.matchmode, countsL.compared, countsL.identities,
+                                          configA.processing);
     std::vector<unsigned char> keepL;
     stageworkers::selectBest(resultsL.data(), resultsL.size(), countsL.share(kL), keepL);
     const double selectSecondsL = clockL.elapsedSec();

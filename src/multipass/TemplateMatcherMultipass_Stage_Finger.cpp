@@ -411,8 +411,7 @@ void TemplateMatcherMultipass_Stage_Finger::identifyTemplate(
     const stageworkers::PassCounts countsL = stageworkers::passCounts(
         configA.shardExchange, comparedL, umcL.numberOfUniqueIdRecords(),
         outcomeL == Outcome::Real ? umcL.getResultsSize(probeSlotA) : 0,
-        stageworkers::scoresOf(outcomeL == Outcome::Best ? resultsL : byIdentityL),
-        modeL.resultLengthMax);
+        outcomeL == Outcome::Best ? resultsL : byIdentityL, modeL.resultLengthMax);
     std::size_t kL = fingerCandidateCount(modeL, countsL.identities);
     std::vector<unsigned char> keepL;
     switch (outcomeL) {

@@ -28,6 +28,7 @@
 
 namespace {
 
+using qrbase::ShardCandidate;
 using qrbase::ShardExchange;
 using qrbase::ShardPass;
 using qrbase::ShardPassGuard;
@@ -35,10 +36,21 @@ using qrbase::ShardPassReport;
 
 const float kNaN = std::numeric_limits<float>::quiet_NaN();
 
-ShardPassReport reportOf(std::vector<float> scoresA, std::size_t boundA) {
+// Candidates (score, person id); transaction id = person id + 1.
+using Scored = std::vector<std::pair<float, std::uint64_t>>;
+
+ShardPassReport reportOf(const Scored& scoresA, std::size_t boundA) {
+  std::vector<ShardCandidate> listL;
+  for (const auto& [scoreL, personL] : scoresA) listL.push_back({scoreL, personL, personL + 1});
   ShardPassReport rL;
-  rL.setBest(std::move(scoresA), boundA);
+  rL.setBest(std::move(listL), boundA);
   return rL;
+}
+
+Scored bestOf(const ShardPassReport& rA) {
+  Scored outL;
+  for (const ShardCandidate& cL : rA.best) outL.emplace_back(cL.score, cL.personId);
+  return outL;
 }
 
 std::vector<std::size_t> sharesOf(const std::vector<ShardPassReport>& reportsA, std::size_t kA) {
@@ -49,12 +61,17 @@ std::vector<std::size_t> sharesOf(const std::vector<ShardPassReport>& reportsA, 
   return outL;
 }
 
-TEST(ShardPassReport, KeepsTheBestScoresHighestFirstWithoutNaN) {
-  const ShardPassReport rL = reportOf({0.5f, kNaN, 2.0f, 1.0f, 2.0f, -3.0f}, 3);
-  EXPECT_EQ(rL.best, (std::vector<float>{2.0f, 2.0f, 1.0f}));
+TEST(ShardPassReport, KeepsTheFirstCandidatesInCandidateOrderWithoutNaN) {
+  const ShardPassReport rL =
+      reportOf({{0.5f, 1}, {kNaN, 2}, {2.0f, 9}, {1.0f, 4}, {2.0f, 3}, {-3.0f, 5}}, 3);
+  EXPECT_EQ(bestOf(rL), (Scored{{2.0f, 3}, {2.0f, 9}, {1.0f, 4}}));
   EXPECT_EQ(rL.candidates, 6u);
-  EXPECT_EQ(reportOf({kNaN, 1.0f}, 5).best, (std::vector<float>{1.0f}));
-  EXPECT_TRUE(reportOf({1.0f}, 0).best.empty());
+  EXPECT_EQ(bestOf(reportOf({{kNaN, 1}, {1.0f, 2}}, 5)), (Scored{{1.0f, 2}}));
+  EXPECT_TRUE(reportOf({{1.0f, 1}}, 0).best.empty());
+  // Equal scores and persons: the transaction decides.
+  EXPECT_TRUE((ShardCandidate{1.0f, 4, 1}).before(ShardCandidate{1.0f, 4, 2}));
+  EXPECT_FALSE((ShardCandidate{1.0f, 4, 2}).before(ShardCandidate{1.0f, 4, 2}));
+  EXPECT_TRUE((ShardCandidate{1.5f, 9, 9}).before(ShardCandidate{1.0f, 1, 1}));
 }
 
 TEST(ShardPass, SumsTheShardsCountsAndFindsTheFirstFailedShard) {
@@ -78,55 +95,71 @@ TEST(ShardPass, SumsTheShardsCountsAndFindsTheFirstFailedShard) {
   EXPECT_EQ(ShardPass(reportsL, 0).firstFailedShard(), 1u);
 }
 
-// Equal scores at the cut go to the shards in shard order.
-TEST(ShardPass, SharesTiesAtTheCutInShardOrder) {
-  const std::vector<ShardPassReport> reportsL = {reportOf({5, 3, 3}, 10), reportOf({3, 3}, 10),
-                                                 reportOf({3, 9}, 10)};
+// Equal scores at the cut go to the lowest person ids, on whichever shard they are.
+TEST(ShardPass, SharesTiesAtTheCutByPersonId) {
+  const std::vector<ShardPassReport> reportsL = {reportOf({{5, 20}, {3, 21}, {3, 4}}, 10),
+                                                 reportOf({{3, 2}, {3, 30}}, 10),
+                                                 reportOf({{3, 1}, {9, 50}}, 10)};
   EXPECT_EQ(sharesOf(reportsL, 0), (std::vector<std::size_t>{0, 0, 0}));
   EXPECT_EQ(sharesOf(reportsL, 1), (std::vector<std::size_t>{0, 0, 1}));
   EXPECT_EQ(sharesOf(reportsL, 2), (std::vector<std::size_t>{1, 0, 1}));
-  EXPECT_EQ(sharesOf(reportsL, 4), (std::vector<std::size_t>{3, 0, 1}));
-  EXPECT_EQ(sharesOf(reportsL, 5), (std::vector<std::size_t>{3, 1, 1}));
+  EXPECT_EQ(sharesOf(reportsL, 3), (std::vector<std::size_t>{1, 0, 2}));
+  EXPECT_EQ(sharesOf(reportsL, 4), (std::vector<std::size_t>{1, 1, 2}));
+  EXPECT_EQ(sharesOf(reportsL, 5), (std::vector<std::size_t>{2, 1, 2}));
+  EXPECT_EQ(sharesOf(reportsL, 6), (std::vector<std::size_t>{3, 1, 2}));
   EXPECT_EQ(sharesOf(reportsL, 7), (std::vector<std::size_t>{3, 2, 2}));
-  EXPECT_EQ(sharesOf(reportsL, 8), (std::vector<std::size_t>{3, 2, 2}));
+  EXPECT_EQ(sharesOf(reportsL, 9), (std::vector<std::size_t>{3, 2, 2}));
   EXPECT_EQ(ShardPass(reportsL, 3).localShare(4), 0u);
+  // Several entries of one identity with one score (fingers of a person) stay on its shard.
+  const std::vector<ShardPassReport> sameL = {reportOf({{3, 7}, {3, 7}, {3, 7}}, 10),
+                                              reportOf({{4, 1}, {3, 8}}, 10)};
+  EXPECT_EQ(sharesOf(sameL, 3), (std::vector<std::size_t>{2, 1}));
+  EXPECT_EQ(sharesOf(sameL, 5), (std::vector<std::size_t>{3, 2}));
 }
 
 // Property: for random shards (scores from a small set, so that ties are common, and NaN), the
-// best localShare(K) scores of every shard together are exactly the best K scores of all shards,
-// whatever bound (at least K) the shards sent.
-TEST(ShardPass, SharesMakeUpTheBestKOfAllShards) {
+// first localShare(K) candidates of every shard together are exactly the first K candidates of
+// all shards, whatever bound (at least K) the shards sent.
+TEST(ShardPass, SharesMakeUpTheFirstKOfAllShards) {
   std::mt19937 rngL(7);
+  const auto orderL = [](const std::pair<float, std::uint64_t>& aA,
+                         const std::pair<float, std::uint64_t>& bA) {
+    return aA.first != bA.first ? aA.first > bA.first : aA.second < bA.second;
+  };
   for (int trial = 0; trial < 3000; ++trial) {
     const std::size_t shardsL = 1 + rngL() % 5;
     const std::size_t kL = rngL() % 40;
-    std::vector<std::vector<float>> scoresL(shardsL);
-    std::vector<float> allL;
+    std::vector<Scored> scoresL(shardsL);
+    Scored allL;
+    std::uint64_t personL = 0;
     for (auto& sL : scoresL) {
       const std::size_t nL = rngL() % 25;
       for (std::size_t i = 0; i < nL; ++i) {
         const float vL = rngL() % 11 == 0 ? kNaN : static_cast<float>(rngL() % 8) - 2.0f;
-        sL.push_back(vL);
-        if (!std::isnan(vL)) allL.push_back(vL);
+        personL += 1 + rngL() % 3;
+        sL.emplace_back(vL, personL);
+        if (!std::isnan(vL)) allL.emplace_back(vL, personL);
       }
+      std::shuffle(sL.begin(), sL.end(), rngL);
     }
+    std::shuffle(scoresL.begin(), scoresL.end(), rngL);
     std::vector<ShardPassReport> reportsL;
     for (const auto& sL : scoresL) reportsL.push_back(reportOf(sL, kL + rngL() % 3));
-    std::sort(allL.begin(), allL.end(), std::greater<float>());
+    std::sort(allL.begin(), allL.end(), orderL);
     allL.resize(std::min(kL, allL.size()));
-    std::vector<float> unionL;
+    Scored unionL;
     for (std::size_t s = 0; s < shardsL; ++s) {
-      std::vector<float> mineL;
-      for (float vL : scoresL[s]) {
-        if (!std::isnan(vL)) mineL.push_back(vL);
+      Scored mineL;
+      for (const auto& cL : scoresL[s]) {
+        if (!std::isnan(cL.first)) mineL.push_back(cL);
       }
-      std::sort(mineL.begin(), mineL.end(), std::greater<float>());
+      std::sort(mineL.begin(), mineL.end(), orderL);
       const std::size_t shareL = ShardPass(reportsL, s).localShare(kL);
       ASSERT_LE(shareL, mineL.size());
       unionL.insert(unionL.end(), mineL.begin(),
                     mineL.begin() + static_cast<std::ptrdiff_t>(shareL));
     }
-    std::sort(unionL.begin(), unionL.end(), std::greater<float>());
+    std::sort(unionL.begin(), unionL.end(), orderL);
     ASSERT_EQ(unionL, allL) << "trial " << trial;
   }
 }

@@ -56,6 +56,20 @@ std::vector<std::string> canonical(const qridy::ResultTreeList& listA) {
   return outL;
 }
 
+// "" when the lists are equal, else their sizes and the first pair that differs.
+std::string difference(const std::vector<std::string>& gotA,
+                       const std::vector<std::string>& expectedA) {
+  if (gotA == expectedA) return "";
+  std::ostringstream osL;
+  osL << gotA.size() << " records, expected " << expectedA.size();
+  for (std::size_t i = 0; i < std::min(gotA.size(), expectedA.size()); ++i) {
+    if (gotA[i] == expectedA[i]) continue;
+    osL << "; first difference at " << i << ":\n" << gotA[i] << "\n" << expectedA[i];
+    break;
+  }
+  return osL.str();
+}
+
 bool sortedByScore(const qridy::ResultTreeList& listA) {
   for (std::size_t i = 1; i < listA.size(); ++i) {
     if (listA[i].getScore() > listA[i - 1].getScore()) return false;
@@ -146,9 +160,10 @@ TEST_F(ShardedMatcherTest, MergedAnswersEqualOneMatcherOverTheWholeGallery) {
       if (!rootL) continue;
       qridy::ResultTreeList expectedL;
       wholeL.identifyTransaction(probeL.get(), 0, expectedL, narrowedL ? &descriptorL : nullptr);
-      ASSERT_FALSE(expectedL.size() == 0) << "probe " << p;
+      // Only the root checks: an early return there would leave the other ranks waiting.
+      EXPECT_FALSE(expectedL.size() == 0) << "probe " << p;
       EXPECT_TRUE(sortedByScore(mergedL)) << "probe " << p;
-      ASSERT_EQ(canonical(mergedL), canonical(expectedL)) << "probe " << p;
+      EXPECT_EQ(difference(canonical(mergedL), canonical(expectedL)), "") << "probe " << p;
       ++checkedL;
     }
     if (rootL) {
@@ -181,8 +196,7 @@ TEST_F(ShardedMatcherTest, AFailingRankFailsTheProbeOnEveryRankAndIsNamed) {
       << messageL;
   const qridy::ResultTreeList againL = shardedL.identify(probeL.get());
   if (shardedL.rank() == 0) {
-    ASSERT_GT(againL.size(), 0u);
-    EXPECT_EQ(againL[0].personId(), 17u);
+    EXPECT_EQ(againL.size() != 0 ? againL[0].personId() : 0, 17u);
   }
 }
 
