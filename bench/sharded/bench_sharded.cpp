@@ -69,10 +69,12 @@ void installConfig() {
          "resultLengthMin=\"100\" nThreads=\"2\" "
       << keepL << " useNormalization=\"false\" isRequired=\"true\"/>\n"
       << " </multipass>\n</pipelines>\n";
+  std::ofstream(d + "/iris.map") << "0 0 1\n1 20 1\n";
   std::ofstream(d + "/quarlen.ini")
       << "[TEMPLATE_MATCHING_MULTIPASS]\nmaxNumberOfParallelProbes = 1\n"
       << "TemplateStorageXml = " << d << "/storage.xml\nXmlFile = " << d << "/pipelines.xml\n"
       << "faceScoreMappingMode = noMapping\nmaxMemoryChunkSize = 16777216\n"
+      << "[IRIS]\nscoreMappingFile = " << d << "/iris.map\n"
       << "[MAX_TEMPLATE_SIZE]\nQueryLanguage = 86\nStringIdentifierData = 8\n";
   kxutl::QuarlenInformation::setConfigFile(d + "/quarlen.ini");
 }
@@ -175,7 +177,17 @@ class NullReporter : public benchmark::BenchmarkReporter {
 int main(int argc, char** argv) {
   int providedL = 0;
   MPI_Init_thread(&argc, &argv, MPI_THREAD_FUNNELED, &providedL);
-  benchmark::Initialize(&argc, argv);
+  // Only rank 0 reports: the other ranks drop the output file options as well.
+  std::vector<char*> argsL(argv, argv + argc);
+  if (rankOf() != 0) {
+    argsL.erase(std::remove_if(argsL.begin() + 1, argsL.end(),
+                               [](const char* aA) {
+                                 return std::string(aA).rfind("--benchmark_out", 0) == 0;
+                               }),
+                argsL.end());
+  }
+  int countL = static_cast<int>(argsL.size());
+  benchmark::Initialize(&countL, argsL.data());
   if (rankOf() == 0) {
     benchmark::RunSpecifiedBenchmarks();
   } else {

@@ -6,6 +6,8 @@
 #include <mpi.h>
 
 #include <algorithm>
+#include <csignal>
+#include <iostream>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -239,6 +241,21 @@ TEST_F(ShardedMatcherTest, RemovalRoutesToTheOwnerAndRecoveryRestoresEveryShard)
   if (restartedL.rank() == 0) {
     EXPECT_EQ(canonical(afterL), beforeL);
   }
+}
+
+// Run alone (ctest sharded_killed_rank): rank 1 dies while rank 0 identifies. The job ends with
+// mpirun naming the killed rank; rank 0 never prints an answer.
+TEST(KilledRank, DISABLED_EndsTheJobWithoutAnAnswer) {
+  quarlen_test::ExampleConfig configL;
+  const auto modL = quarlen_cli::faceModality(0.7f);
+  ShardedMatcher shardedL(MPI_COMM_WORLD);
+  shardedL.init(modL->storageId().c_str(), nullptr, false);
+  shardedL.addMatchingPipeline(modL->pipelineId());
+  for (std::uint64_t id = 0; id < 100; ++id) shardedL.addIdRecordIfOwned(*modL->enrolment(id));
+  const auto probeL = modL->probe(17, 5);
+  if (shardedL.rank() == 1) std::raise(SIGKILL);
+  const qridy::ResultTreeList listL = shardedL.identify(probeL.get());
+  std::cout << "answered with " << listL.size() << " records" << std::endl;
 }
 
 // The owner of a person id is a fixed function of the id and the number of ranks: galleries

@@ -19,3 +19,30 @@ if(TARGET quarlen_sharded AND NOT QUARLEN_SANITIZE)
       ENVIRONMENT "OMPI_ALLOW_RUN_AS_ROOT=1;OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1;OMPI_MCA_rmaps_base_oversubscribe=1")
   endforeach()
 endif()
+
+# A killed rank ends the whole job, and mpirun names it; rank 0 never answers.
+if(TARGET sharded_test)
+  add_test(NAME sharded_killed_rank
+           COMMAND ${MPIEXEC_EXECUTABLE} ${MPIEXEC_NUMPROC_FLAG} 2 --oversubscribe
+                   $<TARGET_FILE:sharded_test> --gtest_also_run_disabled_tests
+                   --gtest_filter=*KilledRank*)
+  set_tests_properties(sharded_killed_rank PROPERTIES TIMEOUT 120
+    PASS_REGULAR_EXPRESSION "process rank 1 with PID [0-9]+ on node [^ ]+ exited on signal 9"
+    FAIL_REGULAR_EXPRESSION "answered with"
+    ENVIRONMENT "OMPI_ALLOW_RUN_AS_ROOT=1;OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1")
+endif()
+
+# The sharded commands of the quarlen tool, with 2 ranks.
+if(TARGET quarlen_cli AND TARGET quarlen_sharded AND NOT QUARLEN_SANITIZE)
+  add_executable(write_demo_records ${CMAKE_CURRENT_LIST_DIR}/write_demo_records.cpp
+                 ${PROJECT_SOURCE_DIR}/tools/quarlen/DemoPopulation.cpp)
+  target_include_directories(write_demo_records PRIVATE ${PROJECT_SOURCE_DIR}/tools/quarlen)
+  target_link_libraries(write_demo_records PRIVATE quarlen)
+  add_test(NAME sharded_cli
+           COMMAND ${CMAKE_COMMAND} -DQUARLEN=$<TARGET_FILE:quarlen_cli>
+                   -DWRITER=$<TARGET_FILE:write_demo_records> -DMPIEXEC=${MPIEXEC_EXECUTABLE}
+                   -DNP=2 -DWORK=${CMAKE_CURRENT_BINARY_DIR}/sharded_cli
+                   -P ${CMAKE_CURRENT_LIST_DIR}/run_sharded_cli.cmake)
+  set_tests_properties(sharded_cli PROPERTIES TIMEOUT 300
+    ENVIRONMENT "OMPI_ALLOW_RUN_AS_ROOT=1;OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1")
+endif()

@@ -1,0 +1,43 @@
+# The sharded commands of the quarlen tool end to end: enrol 300 face records over NP ranks in
+# two runs (the second recovers every shard first), identify a probe of identity 123, and check
+# the answer. Run with -DQUARLEN=... -DWRITER=... -DMPIEXEC=... -DNP=... -DWORK=...
+file(REMOVE_RECURSE ${WORK})
+file(MAKE_DIRECTORY ${WORK}/records)
+execute_process(COMMAND ${WRITER} ${WORK}/records 300 123 RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "write_demo_records failed: ${rc}")
+endif()
+set(first "")
+set(second "")
+foreach(i RANGE 0 299)
+  if(i LESS 150)
+    list(APPEND first ${WORK}/records/${i}.qx)
+  else()
+    list(APPEND second ${WORK}/records/${i}.qx)
+  endif()
+endforeach()
+set(mpi ${MPIEXEC} -np ${NP} --oversubscribe)
+foreach(batch first second)
+  execute_process(COMMAND ${mpi} ${QUARLEN} enrol --sharded --work ${WORK}/w ${${batch}}
+                  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "enrol failed (${rc}): ${out} ${err}")
+  endif()
+endforeach()
+if(NOT out MATCHES "enrolled 150 identity records; the gallery holds 300 on ${NP} ranks")
+  message(FATAL_ERROR "unexpected enrol output: ${out}")
+endif()
+execute_process(COMMAND ${mpi} ${QUARLEN} identify --sharded --work ${WORK}/w --max 3
+                        ${WORK}/records/probe.qx
+                RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "identify failed (${rc}): ${out} ${err}")
+endif()
+if(NOT out MATCHES "gallery: 300 identity records on ${NP} ranks\nrank\tpersonId\ttransactionId\tscore\n1\t123\t124\t")
+  message(FATAL_ERROR "unexpected identify output: ${out}")
+endif()
+execute_process(COMMAND ${mpi} ${QUARLEN} identify --sharded --work ${WORK}/w --max 0 x
+                RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT rc EQUAL 2 OR NOT err MATCHES "--max needs a positive number, not '0'")
+  message(FATAL_ERROR "usage error not reported (${rc}): ${err}")
+endif()
