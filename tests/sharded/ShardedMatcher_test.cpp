@@ -7,9 +7,9 @@
 
 #include <algorithm>
 #include <csignal>
-#include <iostream>
 #include <cstdint>
 #include <cstdlib>
+#include <iostream>
 #include <memory>
 #include <sstream>
 #include <string>

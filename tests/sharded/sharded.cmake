@@ -42,7 +42,7 @@ if(TARGET quarlen_cli AND TARGET quarlen_sharded AND NOT QUARLEN_SANITIZE)
            COMMAND ${CMAKE_COMMAND} -DQUARLEN=$<TARGET_FILE:quarlen_cli>
                    -DWRITER=$<TARGET_FILE:write_demo_records> -DMPIEXEC=${MPIEXEC_EXECUTABLE}
                    -DNP=2 -DWORK=${CMAKE_CURRENT_BINARY_DIR}/sharded_cli
-                   -P ${CMAKE_CURRENT_LIST_DIR}/run_sharded_cli.cmake)
+                   -P ${CMAKE_CURRENT_LIST_DIR}/run_sharded_cli.cmake.in)
   set_tests_properties(sharded_cli PROPERTIES TIMEOUT 300
     ENVIRONMENT "OMPI_ALLOW_RUN_AS_ROOT=1;OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1")
 endif()
