@@ -24,6 +24,7 @@
 #include <quarlen/TemplateMatcherMultipass_Stage_Common.h>
 
 #include "support/ExampleConfig.h"
+#include "support/ResultListText.h"
 #include "support/SyntheticRecords.h"
 
 namespace {
@@ -286,25 +287,6 @@ std::string stageXml(const char* modalityA, const char* instanceA, const char* a
          "\" useNormalization=\"false\" isRequired=\"true\"/>\n";
 }
 
-// Each result record as text with every score of its tree, by score, then person and
-// transaction.
-std::vector<std::string> canonical(const qridy::ResultTreeList& listA) {
-  std::vector<const qridy::ResultIdRecord*> recordsL;
-  for (const auto& rL : listA.resultIdRecordVector()) recordsL.push_back(&rL);
-  std::sort(recordsL.begin(), recordsL.end(), [](const auto* aA, const auto* bA) {
-    return std::make_tuple(-aA->getScore(), aA->personId(), aA->transactionId()) <
-           std::make_tuple(-bA->getScore(), bA->personId(), bA->transactionId());
-  });
-  std::vector<std::string> outL;
-  for (const auto* rL : recordsL) {
-    std::ostringstream osL;
-    osL.precision(9);
-    rL->infoCsv(osL, 3);
-    outL.push_back(osL.str());
-  }
-  return outL;
-}
-
 struct ShardCase {
   const char* pipeline;
   const char* storage;
@@ -382,7 +364,8 @@ TEST_P(ShardedPipeline, ShardsTogetherAnswerAsOneMatcher) {
     qridy::ResultTreeList mergedL;
     for (const auto& partL : partsL) mergedL.append(partL);
     answeredL += expectedL.size() != 0 ? 1 : 0;
-    EXPECT_EQ(canonical(mergedL), canonical(expectedL)) << "probe " << p;
+    EXPECT_EQ(quarlen_test::resultListTexts(mergedL), quarlen_test::resultListTexts(expectedL))
+        << "probe " << p;
     for (auto& exL : exchangesL) EXPECT_TRUE(exL->takeFailures().empty());
   }
   EXPECT_GE(answeredL, 4);

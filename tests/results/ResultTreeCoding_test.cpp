@@ -141,4 +141,31 @@ TEST_F(ResultTreeCodingTest, RefusesDamagedBytesWithTheirReason) {
   }
 }
 
+// A count is refused exactly when the bytes after it cannot hold that many of the smallest
+// element: records of 28 bytes, biometric records of 12, templates of 24, blocks of 9.
+TEST_F(ResultTreeCodingTest, BoundsEveryCountByTheSmallestElement) {
+  struct Count {
+    std::size_t offset;
+    const char* name;
+    std::uint32_t value;
+    std::size_t fitsWith;  // bytes to append so that exactly value elements fit
+  };
+  const std::vector<Count> countsL = {{4, "record count", 3, 2},
+                                      {34, "biometric record count", 5, 8},
+                                      {46, "template count", 2, 8},
+                                      {70, "block count", 2, 2}};
+  for (const Count& cL : countsL) {
+    SCOPED_TRACE(cL.name);
+    std::string bytesL = kGolden;
+    bytesL[cL.offset] = static_cast<char>(cL.value);
+    const std::size_t leftL = kGolden.size() - cL.offset - 4 + cL.fitsWith - 1;
+    EXPECT_KXXCP_MESSAGE(decode(bytesL + std::string(cL.fitsWith - 1, '\0')),
+                         "Result list: " + std::string(cL.name) + " '" + std::to_string(cL.value) +
+                             "' exceeds the " + std::to_string(leftL) + " bytes left");
+    const std::string fitsL =
+        quarlen_test::thrownMessage([&] { decode(bytesL + std::string(cL.fitsWith, '\0')); });
+    EXPECT_EQ(fitsL.find("exceeds"), std::string::npos) << fitsL;
+  }
+}
+
 }  // namespace

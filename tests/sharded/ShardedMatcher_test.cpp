@@ -25,6 +25,7 @@
 #include "DemoPopulation.h"
 #include "ShardedMatcher.h"
 #include "support/ExampleConfig.h"
+#include "support/ResultListText.h"
 
 namespace {
 
@@ -34,28 +35,6 @@ int worldRank() {
   int rL = 0;
   MPI_Comm_rank(MPI_COMM_WORLD, &rL);
   return rL;
-}
-
-// A record's whole tree as text: identity, biometric records, templates and blocks with scores.
-std::string treeText(const qridy::ResultIdRecord& recordA) {
-  std::ostringstream osL;
-  osL.precision(9);
-  recordA.infoCsv(osL, 3);
-  return osL.str();
-}
-
-// The list in an order that does not depend on how equal scores were sorted: by score (highest
-// first), then person and transaction.
-std::vector<std::string> canonical(const qridy::ResultTreeList& listA) {
-  std::vector<const qridy::ResultIdRecord*> recordsL;
-  for (const auto& rL : listA.resultIdRecordVector()) recordsL.push_back(&rL);
-  std::sort(recordsL.begin(), recordsL.end(), [](const auto* aA, const auto* bA) {
-    return std::make_tuple(-aA->getScore(), aA->personId(), aA->transactionId()) <
-           std::make_tuple(-bA->getScore(), bA->personId(), bA->transactionId());
-  });
-  std::vector<std::string> outL;
-  for (const auto* rL : recordsL) outL.push_back(treeText(*rL));
-  return outL;
 }
 
 // "" when the lists are equal, else their sizes and the first pair that differs.
@@ -165,7 +144,10 @@ TEST_F(ShardedMatcherTest, MergedAnswersEqualOneMatcherOverTheWholeGallery) {
       // Only the root checks: an early return there would leave the other ranks waiting.
       EXPECT_FALSE(expectedL.size() == 0) << "probe " << p;
       EXPECT_TRUE(sortedByScore(mergedL)) << "probe " << p;
-      EXPECT_EQ(difference(canonical(mergedL), canonical(expectedL)), "") << "probe " << p;
+      EXPECT_EQ(difference(quarlen_test::resultListTexts(mergedL),
+                           quarlen_test::resultListTexts(expectedL)),
+                "")
+          << "probe " << p;
       ++checkedL;
     }
     if (rootL) {
@@ -231,7 +213,7 @@ TEST_F(ShardedMatcherTest, RemovalRoutesToTheOwnerAndRecoveryRestoresEveryShard)
     EXPECT_EQ(shardedL.numberOfIdRecords(), 299u);
     const qridy::ResultTreeList listL = shardedL.identify(probeL.get());
     for (const auto& rL : listL.resultIdRecordVector()) EXPECT_NE(rL.personId(), 42u);
-    beforeL = canonical(listL);
+    beforeL = quarlen_test::resultListTexts(listL);
   }
   ShardedMatcher restartedL(MPI_COMM_WORLD);
   restartedL.init(modL->storageId().c_str(), folderL.c_str(), true);
@@ -239,7 +221,7 @@ TEST_F(ShardedMatcherTest, RemovalRoutesToTheOwnerAndRecoveryRestoresEveryShard)
   EXPECT_EQ(restartedL.numberOfIdRecords(), 299u);
   const qridy::ResultTreeList afterL = restartedL.identify(probeL.get());
   if (restartedL.rank() == 0) {
-    EXPECT_EQ(canonical(afterL), beforeL);
+    EXPECT_EQ(quarlen_test::resultListTexts(afterL), beforeL);
   }
 }
 
