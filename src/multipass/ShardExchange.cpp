@@ -23,8 +23,11 @@ void ShardPassReport::setBest(std::vector<ShardCandidate> candidatesA, std::size
   const auto orderL = [](const ShardCandidate& aA, const ShardCandidate& bA) {
     return aA.before(bA);
   };
-  std::partial_sort(candidatesA.begin(), candidatesA.begin() + static_cast<std::ptrdiff_t>(keepL),
-                    candidatesA.end(), orderL);
+  // (partial_sort needs a range to sort into.)
+  if (keepL != 0) {
+    std::partial_sort(candidatesA.begin(), candidatesA.begin() + static_cast<std::ptrdiff_t>(keepL),
+                      candidatesA.end(), orderL);
+  }
   candidatesA.resize(keepL);
   best = std::move(candidatesA);
 }
