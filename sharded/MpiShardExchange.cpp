@@ -55,7 +55,6 @@ class In {
 MpiShardExchange::MpiShardExchange(MPI_Comm commA) : commM(commA) {
   MPI_Comm_rank(commM, &rankM);
   MPI_Comm_size(commM, &sizeM);
-  doneM.assign(static_cast<std::size_t>(sizeM), false);
   statusM.assign(static_cast<std::size_t>(sizeM), RankStatus{});
 }
 
@@ -113,7 +112,6 @@ std::vector<qrbase::ShardPassReport> MpiShardExchange::exchangeReports(
     if (kindL == kDone) {
       // That rank already ended its identification: its pass is empty and, when it failed,
       // marked so.
-      doneM[r] = true;
       statusM[r].ok = inL.byte() != 0;
       statusM[r].message = inL.bytes(inL.u64());
       reportsL[r].failed = !statusM[r].ok;
@@ -149,14 +147,12 @@ std::vector<RankStatus> MpiShardExchange::finish(const RankStatus& statusA) {
         allDoneL = false;  // still in its passes: this round served one of its exchanges
         continue;
       }
-      doneM[r] = true;
       statusM[r].ok = inL.byte() != 0;
       statusM[r].message = inL.bytes(inL.u64());
     }
     if (allDoneL) break;
   }
   std::vector<RankStatus> outL = statusM;
-  doneM.assign(static_cast<std::size_t>(sizeM), false);
   statusM.assign(static_cast<std::size_t>(sizeM), RankStatus{});
   return outL;
 }

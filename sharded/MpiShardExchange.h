@@ -51,8 +51,7 @@ class MpiShardExchange : public qrbase::ShardExchange {
   MPI_Comm commM;
   int rankM = 0;
   int sizeM = 1;
-  std::vector<bool> doneM;  // ranks that finished the current identification
-  std::vector<RankStatus> statusM;
+  std::vector<RankStatus> statusM;  // of the ranks that finished the current step
 };
 
 }  // namespace qrshard
