@@ -55,6 +55,7 @@ set(QUARLEN_SOURCES_results
   src/results/ResultIdRecord.cpp
   src/results/ResultTemplate.cpp
   src/results/ResultTreeList.cpp
+  src/results/ResultTreeCoding.cpp
   src/results/IdentityResult.cpp
   src/results/IdentityResultContainer.cpp
   src/results/IdentityResultFuser.cpp
@@ -139,6 +140,7 @@ set(QUARLEN_SOURCES_multipass
   src/multipass/MultipassConfig.cpp
   src/multipass/PipelineFactory.cpp
   src/multipass/ProbeDescriptor.cpp
+  src/multipass/ShardExchange.cpp
   src/multipass/StageWorkers.cpp
   src/multipass/TemplateMatcherMultipass.cpp
   src/multipass/TemplateMatcherMultipass_Pipeline.cpp

@@ -32,6 +32,7 @@ class QUARLEN_EXPORT ResultBioRecord {
   void infoCsv(std::ostream& osA, Modality modalityA, Instance instanceA, int verbosityA) const;
 
  private:
+  friend class ResultTreeCoding;  // restores decoded scores as they were
   std::map<KXuint128, ResultTemplate> templatesM;
   float scoreM = 0.0f;
 };

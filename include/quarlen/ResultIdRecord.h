@@ -76,6 +76,7 @@ class QUARLEN_EXPORT ResultIdRecord {
   void infoCsv(std::ostream& osA, int verbosityA) const;
 
  private:
+  friend class ResultTreeCoding;  // restores decoded scores as they were
   void updateScore(const ResultParameter& parameterA);
 
   std::uint64_t personIdM = 0;

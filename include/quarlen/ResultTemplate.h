@@ -36,6 +36,7 @@ class QUARLEN_EXPORT ResultTemplate {
   void infoCsv(std::ostream& osA, int verbosityA) const;
 
  private:
+  friend class ResultTreeCoding;  // restores decoded scores as they were
   float templateScore(Modality modalityA, float mappedA, float scoreFactorA,
                       const ResultParameter& parameterA) const;
 

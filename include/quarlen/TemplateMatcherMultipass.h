@@ -27,6 +27,7 @@ class UniqueMetadataContainer;
 namespace qrbase {
 
 class TemplateMatcherMultipass_Pipeline;
+class ShardExchange;
 class TemplateMatcherMultipass_Stage;
 class TemplateMatcherMultipass_TemplateContainer;
 
@@ -153,6 +154,12 @@ class QUARLEN_EXPORT TemplateMatcherMultipass {
   void setPerflogFilename(const std::string& nameA);
   void setPerflogNumberOfMaxThreadsPerProbe(int capA);
 
+  // --- sharded galleries ---
+  // Makes this matcher's gallery one shard of several: every pass of an identification counts
+  // and cuts its candidates over all shards through exchangeA (not owned; null: the gallery is
+  // whole). Applies to the pipeline added before or after.
+  void setShardExchange(ShardExchange* exchangeA);
+
   // The probe slots (index, score mapping, engines, performance records).
   const std::vector<ThreadStruct>& probeSlots() const { return threadStructsM; }
   TemplateMatcherMultipass_TemplateContainer* getTemplateContainer() const { return containerM; }
@@ -198,6 +205,7 @@ class QUARLEN_EXPORT TemplateMatcherMultipass {
   TemplateMatcherMultipass_TemplateContainer* containerM = nullptr;  // owned
   std::vector<ThreadStruct> threadStructsM;
   qridy::ProbeDescriptor scratchDescriptorM;
+  ShardExchange* shardExchangeM = nullptr;
 };
 
 }  // namespace qrbase

@@ -20,6 +20,8 @@ class UniqueMetadataContainer;
 
 namespace qrbase {
 
+class ShardExchange;
+
 class TemplateMatcherMultipass_Stage_Common;
 class TemplateMatcherMultipass_TemplateContainer;
 
@@ -99,6 +101,10 @@ class QUARLEN_EXPORT TemplateMatcherMultipass_Pipeline {
   // The thread cap of query filtering (kNoThreadCap: none).
   void setMaxThreadsPerProbe(unsigned int capA) { maxThreadsPerProbeM = capA; }
   unsigned int maxThreadsPerProbe() const { return maxThreadsPerProbeM; }
+  // The link to the other shards when this pipeline's gallery is one shard of several (not owned;
+  // null: the gallery is whole). Every pass then counts and cuts over all shards.
+  void setShardExchange(ShardExchange* exchangeA) { shardExchangeM = exchangeA; }
+  ShardExchange* shardExchange() const { return shardExchangeM; }
 
  protected:
   // Step 2 of an identification, shared by the pipelines: the candidate set of the slot from the
@@ -124,6 +130,7 @@ class QUARLEN_EXPORT TemplateMatcherMultipass_Pipeline {
   std::string pipelineIdM;
   std::string settingsM;
   unsigned int maxThreadsPerProbeM = kNoThreadCap;
+  ShardExchange* shardExchangeM = nullptr;
   MultipassConfig configM;
   int counterM = 3;
   std::map<qridy::BioMetricTriple, TemplateMatcherMultipass_Stage_Common*> identifiersM;  // owned

@@ -20,6 +20,8 @@ class UniqueMetadataContainer;
 
 namespace qrbase {
 
+class ShardExchange;
+
 // What the pipeline hands to a stage identifier for one call.
 struct MatchConfigData {
   qridy::UniqueMetadataContainer* uniqueMetadataContainer = nullptr;  // not owned; required
@@ -33,6 +35,8 @@ struct MatchConfigData {
   bool reserved = false;
   // Where the miss-analysis element of the pass goes (doMissAnalysis set); null writes nothing.
   std::ostream* missAnalysisStream = nullptr;
+  // Set when the gallery is one shard of several: the pass counts and cuts over all shards.
+  ShardExchange* shardExchange = nullptr;
 };
 
 // One scored candidate of the common identifier (16 bytes).
@@ -115,6 +119,9 @@ class QUARLEN_EXPORT TemplateMatcherMultipass_Stage_Common {
   static std::size_t candidateCount(const MultipassConfig::Matchmode& matchmodeA,
                                     std::size_t comparedA, std::size_t uniqueRecordsA,
                                     int processingA);
+  // The largest count candidateCount can give for these settings: resultLengthMax, ten times that
+  // in parallel processing.
+  static std::size_t candidateBound(const MultipassConfig::Matchmode& matchmodeA, int processingA);
 
   // Partitions [firstA, lastA) around the median of the first, middle and last scores: results
   // with score > pivot first, then those equal to it, then the rest. Returns the pivot and the

@@ -242,15 +242,32 @@ std::size_t selectBest(const Result* resultsA, std::size_t nA, std::size_t kA,
   std::size_t equalL = 0, aboveOrEqualL = 0;
   qrcommon::searchThreshold(scratchL.data(), scratchL.size(), kA, thresholdL, equalL,
                             aboveOrEqualL);
-  std::size_t equalQuotaL = kA - (aboveOrEqualL - equalL);
+  const std::size_t equalQuotaL = kA - (aboveOrEqualL - equalL);
   std::size_t keptL = 0;
+  std::vector<std::size_t> equalsL;
   for (std::size_t i = 0; i < nA; ++i) {
     const float sL = resultsA[i].score;
-    if (sL > thresholdL || (sL == thresholdL && equalQuotaL > 0)) {
-      if (sL == thresholdL) --equalQuotaL;
+    if (sL > thresholdL) {
       keepA[i] = 1;
       ++keptL;
+    } else if (sL == thresholdL) {
+      equalsL.push_back(i);
     }
+  }
+  // Of the candidates at the threshold, the lowest person and transaction ids stay: the same
+  // ones whichever way the gallery is spread over worker threads or shards.
+  const auto keyL = [resultsA](std::size_t iA) {
+    const GalleryEntry* entryL = resultsA[iA].entry;
+    return entryL != nullptr ? entryL->idRecordKey() : qridy::IdRecordKey();
+  };
+  std::stable_sort(equalsL.begin(), equalsL.end(), [&keyL](std::size_t aA, std::size_t bA) {
+    const qridy::IdRecordKey kaL = keyL(aA), kbL = keyL(bA);
+    return kaL.personId != kbL.personId ? kaL.personId < kbL.personId
+                                        : kaL.transactionId < kbL.transactionId;
+  });
+  for (std::size_t j = 0; j < equalsL.size() && j < equalQuotaL; ++j) {
+    keepA[equalsL[j]] = 1;
+    ++keptL;
   }
   return keptL;
 }
@@ -279,6 +296,33 @@ void record(const std::vector<Result>& resultsA, const std::vector<unsigned char
       writable(entryL)->setSelected(settingsA.probeSlot, false);
     }
   }
+}
+
+PassCounts passCounts(ShardExchange* exchangeA, std::size_t comparedA, std::size_t identitiesA,
+                      std::size_t resultsA, const std::vector<Result>& candidatesA,
+                      std::size_t boundA) {
+  PassCounts countsL;
+  countsL.compared = comparedA;
+  countsL.identities = identitiesA;
+  countsL.results = resultsA;
+  countsL.candidates = candidatesA.size();
+  if (exchangeA == nullptr) return countsL;
+  ShardPassReport reportL;
+  reportL.compared = comparedA;
+  reportL.identities = identitiesA;
+  reportL.results = resultsA;
+  std::vector<ShardCandidate> listL(candidatesA.size());
+  for (std::size_t i = 0; i < candidatesA.size(); ++i) {
+    const qridy::IdRecordKey& keyL = candidatesA[i].entry->idRecordKey();
+    listL[i] = {candidatesA[i].score, keyL.personId, keyL.transactionId};
+  }
+  reportL.setBest(std::move(listL), boundA);
+  countsL.shard.emplace(exchangeA->exchangePass(reportL));
+  countsL.compared = countsL.shard->compared();
+  countsL.identities = countsL.shard->identities();
+  countsL.results = countsL.shard->results();
+  countsL.candidates = countsL.shard->candidates();
+  return countsL;
 }
 
 }  // namespace stageworkers

@@ -6,8 +6,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
+#include <quarlen/ShardExchange.h>
 #include <quarlen/TemplateMatcherMultipass_Stage.h>
 #include <quarlen/TemplateMatcherMultipass_Stage_Common.h>
 
@@ -122,6 +124,24 @@ std::size_t selectBest(const Result* resultsA, std::size_t nA, std::size_t kA,
 // none of whose results was kept is deselected for the probe slot.
 void record(const std::vector<Result>& resultsA, const std::vector<unsigned char>& keepA,
             const PassSettings& settingsA, bool useMaskA, bool stateChangedA);
+
+// The counts a pass sizes its cut with: this gallery's own, or with a shard exchange the sums
+// over all shards, and then the shard's part of a cut of K.
+struct PassCounts {
+  std::size_t compared = 0;
+  std::size_t identities = 0;
+  std::size_t results = 0;
+  std::size_t candidates = 0;
+  std::optional<ShardPass> shard;
+  // How many of the local candidates to keep for a cut of kA over the whole gallery.
+  std::size_t share(std::size_t kA) const { return shard ? shard->localShare(kA) : kA; }
+};
+
+// Fills the counts from the local ones; with exchangeA set, exchanges them and the best boundA
+// candidates of candidatesA with the other shards (one collective step per pass).
+PassCounts passCounts(ShardExchange* exchangeA, std::size_t comparedA, std::size_t identitiesA,
+                      std::size_t resultsA, const std::vector<Result>& candidatesA,
+                      std::size_t boundA);
 
 }  // namespace stageworkers
 }  // namespace qrbase

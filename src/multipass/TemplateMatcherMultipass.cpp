@@ -227,7 +227,13 @@ void TemplateMatcherMultipass::addMatchingPipeline(const std::string& pipelineId
     }
     metadataM->initAddNewTripple(m.modality, m.instance, m.algorithm, static_cast<unsigned int>(i));
   }
+  pipelineL->setShardExchange(shardExchangeM);
   pipelineM = pipelineL.release();
+}
+
+void TemplateMatcherMultipass::setShardExchange(ShardExchange* exchangeA) {
+  shardExchangeM = exchangeA;
+  if (pipelineM != nullptr) pipelineM->setShardExchange(exchangeA);
 }
 
 void TemplateMatcherMultipass::createSharedMatchEngines(qridy::Modality, qridy::Instance,

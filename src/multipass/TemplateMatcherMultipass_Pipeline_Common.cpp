@@ -1,4 +1,5 @@
 #include <quarlen/TemplateMatcherMultipass_Pipeline_Common.h>
+#include <quarlen/ShardExchange.h>
 
 #include <map>
 #include <sstream>
@@ -142,6 +143,9 @@ void TemplateMatcherMultipass_Pipeline_Common::performStage(
   kxutl::PerfCount stageClockL;
   double identifySecondsL = 0.0;
   try {
+    // On a shard, the pass takes part in the exchange of the other shards however it ends.
+    const ShardPassGuard shardGuardL(shardExchangeM, metadataA->numberOfUniqueIdRecords(),
+                                     std::to_string(stageIndexA));
     const qridy::BioMetricTriple tripleL{stageL.modality, stageL.instance, stageL.algorithm};
     std::vector<qridy::StageMatchEngine_Base*>& enginesL =
         TemplateMatcherMultipass::getSharedMatchEngines(stageL.algorithm, threadA);
@@ -162,6 +166,7 @@ void TemplateMatcherMultipass_Pipeline_Common::performStage(
     configL.uniqueMetadataContainer = metadataA;
     configL.pipeline = this;
     configL.doMissAnalysis = configM.isMissAnalysis();
+    configL.shardExchange = shardExchangeM;
     configL.matchmode = &stageL;
     configL.processing = configM.getProcessing();
     configL.missAnalysisStream = configL.doMissAnalysis ? &missL : nullptr;

@@ -1,4 +1,5 @@
 #include <quarlen/TemplateMatcherMultipass_Pipeline_Finger.h>
+#include <quarlen/ShardExchange.h>
 
 #include <algorithm>
 #include <set>
@@ -255,6 +256,9 @@ void TemplateMatcherMultipass_Pipeline_Finger::performStage(
   kxutl::PerfCount stageClockL;
   float matchingL = 0.0f, normalisationL = 0.0f;
   try {
+    // On a shard, the pass takes part in the exchange of the other shards however it ends.
+    const ShardPassGuard shardGuardL(shardExchangeM, metadataA->numberOfUniqueIdRecords(),
+                                     std::to_string(stageIndexA));
     const qridy::BioMetricTriple tripleL{stageL.modality, stageL.instance, stageL.algorithm};
     const qridy::BioMetricTriple storedL = storageTriple(stageL);
     if (!hasStorage(*containerA, storedL)) {
@@ -285,6 +289,7 @@ void TemplateMatcherMultipass_Pipeline_Finger::performStage(
     passL.singleInstance = isSingleInstanceSearch();
     passL.pipeline = this;
     passL.doMissAnalysis = configM.isMissAnalysis();
+    passL.shardExchange = shardExchangeM;
     if (passL.doMissAnalysis) passL.missAnalysisStream = &missL;
     std::vector<qridy::IdentityMetadata*> unusedL;
     getIdentifier(tripleL)->identifyTemplate(

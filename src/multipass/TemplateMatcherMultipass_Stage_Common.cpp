@@ -201,6 +201,12 @@ std::size_t TemplateMatcherMultipass_Stage_Common::candidateCount(
   return kL;
 }
 
+std::size_t TemplateMatcherMultipass_Stage_Common::candidateBound(
+    const MultipassConfig::Matchmode& matchmodeA, int processingA) {
+  const std::size_t maxL = matchmodeA.resultLengthMax;
+  return processingA == MultipassConfig::ProcessingParallel ? 10 * maxL : maxL;
+}
+
 float TemplateMatcherMultipass_Stage_Common::divide(NormalisationResult* firstA,
                                                     NormalisationResult* lastA,
                                                     std::size_t& aboveOrEqualA, std::size_t& equalA,
@@ -315,10 +321,13 @@ void TemplateMatcherMultipass_Stage_Common::identifyTemplate(
       kxntc::log << "\t--lSel: " << comparedL;
       kxntc::notify(kxntc::log);
     }
-    const std::size_t kL = candidateCount(*configA.matchmode, comparedL,
-                                          umcL.numberOfUniqueIdRecords(), configA.processing);
+    const stageworkers::PassCounts countsL = stageworkers::passCounts(
+        configA.shardExchange, comparedL, umcL.numberOfUniqueIdRecords(), 0, resultsL,
+        candidateBound(*configA.matchmode, configA.processing));
+    const std::size_t kL = candidateCount(*configA.matchmode, countsL.compared, countsL.identities,
+                                          configA.processing);
     std::vector<unsigned char> keepL;
-    stageworkers::selectBest(resultsL.data(), resultsL.size(), kL, keepL);
+    stageworkers::selectBest(resultsL.data(), resultsL.size(), countsL.share(kL), keepL);
     const double selectSecondsL = clockL.elapsedSec();
     clockL.restart();
 

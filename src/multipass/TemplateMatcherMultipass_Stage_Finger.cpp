@@ -185,8 +185,8 @@ void runWorker(stageworkers::WorkerData& workerA, const FingerPass& passA) {
 // The survivors of a pass whose workers recorded every score: the best kA identities of this
 // pass by their fused score (real) or mean filter score (filter) stay; the others lose their
 // candidacy (real) or their filter level (filter). Returns the number kept.
-std::size_t cutRecorded(const std::vector<NormalisationResult>& resultsA, const FingerPass& passA,
-                        unsigned int slotA, std::size_t kA, std::vector<unsigned char>& keepA) {
+std::vector<NormalisationResult> identityScores(const std::vector<NormalisationResult>& resultsA,
+                                                const FingerPass& passA, unsigned int slotA) {
   std::vector<NormalisationResult> byIdentityL(resultsA.size());
   for (std::size_t i = 0; i < resultsA.size(); ++i) {
     const IdentityMetadata* mL = resultsA[i].entry->metadata;
@@ -196,8 +196,15 @@ std::size_t cutRecorded(const std::vector<NormalisationResult>& resultsA, const 
                                        : resultsA[i].score,
                       resultsA[i].entry};
   }
+  return byIdentityL;
+}
+
+std::size_t cutRecorded(const std::vector<NormalisationResult>& resultsA,
+                        const std::vector<NormalisationResult>& byIdentityA,
+                        const FingerPass& passA, unsigned int slotA, std::size_t kA,
+                        std::vector<unsigned char>& keepA) {
   const std::size_t keptL =
-      stageworkers::selectBest(byIdentityL.data(), byIdentityL.size(), kA, keepA);
+      stageworkers::selectBest(byIdentityA.data(), byIdentityA.size(), kA, keepA);
   for (std::size_t i = 0; i < resultsA.size(); ++i) {
     IdentityMetadata* mL = writable(*resultsA[i].entry);
     if (passA.filterMode) {
@@ -397,14 +404,22 @@ void TemplateMatcherMultipass_Stage_Finger::identifyTemplate(
       kxntc::log << "\t--lSel: " << comparedL;
       kxntc::notify(kxntc::log);
     }
-    std::size_t kL = fingerCandidateCount(modeL, umcL.numberOfUniqueIdRecords());
+    // Real and filter passes cut by the identities' scores, best-of passes by the pass's scores.
+    const Outcome outcomeL = outcomeOf(passL);
+    std::vector<NormalisationResult> byIdentityL;
+    if (outcomeL != Outcome::Best) byIdentityL = identityScores(resultsL, passL, probeSlotA);
+    const stageworkers::PassCounts countsL = stageworkers::passCounts(
+        configA.shardExchange, comparedL, umcL.numberOfUniqueIdRecords(),
+        outcomeL == Outcome::Real ? umcL.getResultsSize(probeSlotA) : 0,
+        outcomeL == Outcome::Best ? resultsL : byIdentityL, modeL.resultLengthMax);
+    std::size_t kL = fingerCandidateCount(modeL, countsL.identities);
     std::vector<unsigned char> keepL;
-    switch (outcomeOf(passL)) {
+    switch (outcomeL) {
       case Outcome::Best: {
         // A filter selection read by the workers gives way to the candidates they keep.
         if (passL.worker == Finger2_SingleInstance_PMF) umcL.setUseFilterScores(probeSlotA, false);
-        kL = std::min(kL, resultsL.size());
-        stageworkers::selectBest(resultsL.data(), resultsL.size(), kL, keepL);
+        kL = std::min(kL, countsL.candidates);
+        stageworkers::selectBest(resultsL.data(), resultsL.size(), countsL.share(kL), keepL);
         const bool maskL = passL.worker == Finger2_SingleInstance_PM;
         stageworkers::record(resultsL, keepL, settingsL, maskL, true);
         for (std::size_t i = 0; i < resultsL.size(); ++i) {
@@ -414,20 +429,19 @@ void TemplateMatcherMultipass_Stage_Finger::identifyTemplate(
         break;
       }
       case Outcome::Real: {
-        const std::size_t countL = umcL.getResultsSize(probeSlotA);
-        if (countL <= kL) {
-          kL = countL;
+        if (countsL.results <= kL) {
+          kL = countsL.results;
           keepL.assign(resultsL.size(), 1);
         } else {
-          cutRecorded(resultsL, passL, probeSlotA, kL, keepL);
+          cutRecorded(resultsL, byIdentityL, passL, probeSlotA, countsL.share(kL), keepL);
         }
         break;
       }
       case Outcome::Filter:
         // Filter scores live in the state words, not in results: the pass's scored identities
         // are the count.
-        if (resultsL.size() <= kL) kL = resultsL.size();
-        cutRecorded(resultsL, passL, probeSlotA, kL, keepL);
+        if (countsL.candidates <= kL) kL = countsL.candidates;
+        cutRecorded(resultsL, byIdentityL, passL, probeSlotA, countsL.share(kL), keepL);
         break;
     }
     if (configA.doMissAnalysis && configA.missAnalysisStream != nullptr) {

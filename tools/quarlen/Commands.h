@@ -33,5 +33,8 @@ int runQuery(const std::vector<std::string>& args);
 int runSampleRecords(const std::vector<std::string>& args);
 int runVerifyImages(const std::vector<std::string>& args);
 int runEnrolImage(const std::vector<std::string>& args);
+// enrol / identify with --sharded, under mpirun (built when MPI is found).
+int runShardedEnrol(const std::vector<std::string>& args);
+int runShardedIdentify(const std::vector<std::string>& args);
 
 }  // namespace quarlen_cli

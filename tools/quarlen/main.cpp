@@ -169,6 +169,11 @@ int main(int argc, char** argv) {
     return argc < 2 ? 2 : 0;
   }
   const std::vector<std::string> args(argv + 2, argv + argc);
+#ifdef QUARLEN_WITH_MPI
+  const bool shardedL = std::find(args.begin(), args.end(), "--sharded") != args.end();
+  if (shardedL && std::strcmp(argv[1], "enrol") == 0) return runShardedEnrol(args);
+  if (shardedL && std::strcmp(argv[1], "identify") == 0) return runShardedIdentify(args);
+#endif
   for (const auto& c : kCommands) {
     if (std::strcmp(argv[1], c.name) != 0) continue;
     if (wantsHelp(c, args)) return 0;
