@@ -226,7 +226,7 @@ void runWorkers(std::vector<WorkerData>& workersA, bool useMaskA) {
 }
 
 std::size_t selectBest(const Result* resultsA, std::size_t nA, std::size_t kA,
-                       std::vector<unsigned char>& keepA) {
+                       std::vector<unsigned char>& keepA, TieOrder tiesA) {
   keepA.assign(nA, 0);
   std::vector<Result> scratchL;
   scratchL.reserve(nA);
@@ -254,17 +254,19 @@ std::size_t selectBest(const Result* resultsA, std::size_t nA, std::size_t kA,
       equalsL.push_back(i);
     }
   }
-  // Of the candidates at the threshold, the lowest person and transaction ids stay: the same
-  // ones whichever way the gallery is spread over worker threads or shards.
+  // By key, the candidates at the threshold that stay are the same whichever way the gallery
+  // is spread over shards.
   const auto keyL = [resultsA](std::size_t iA) {
     const GalleryEntry* entryL = resultsA[iA].entry;
     return entryL != nullptr ? entryL->idRecordKey() : qridy::IdRecordKey();
   };
-  std::stable_sort(equalsL.begin(), equalsL.end(), [&keyL](std::size_t aA, std::size_t bA) {
-    const qridy::IdRecordKey kaL = keyL(aA), kbL = keyL(bA);
-    return kaL.personId != kbL.personId ? kaL.personId < kbL.personId
-                                        : kaL.transactionId < kbL.transactionId;
-  });
+  if (tiesA == TieOrder::Key) {
+    std::stable_sort(equalsL.begin(), equalsL.end(), [&keyL](std::size_t aA, std::size_t bA) {
+      const qridy::IdRecordKey kaL = keyL(aA), kbL = keyL(bA);
+      return kaL.personId != kbL.personId ? kaL.personId < kbL.personId
+                                          : kaL.transactionId < kbL.transactionId;
+    });
+  }
   for (std::size_t j = 0; j < equalsL.size() && j < equalQuotaL; ++j) {
     keepA[equalsL[j]] = 1;
     ++keptL;

@@ -113,11 +113,15 @@ void scanAll(WorkerData& workerA, bool useMaskA);
 void runWorkers(std::vector<WorkerData>& workersA, bool useMaskA);
 void runWorkers(std::vector<WorkerData>& workersA, void (*scanA)(WorkerData&, bool), bool useMaskA);
 
+// Which of the results equal to the threshold score a cut keeps: the first in array order (one
+// gallery), or those of the lowest person and transaction ids (a gallery sharded with a shard
+// exchange, whose cut must not depend on how the records are spread over the shards).
+enum class TieOrder { Array, Key };
 // Flags (keepA, one per result) the best kA of the nA results: those above the threshold score
-// and, of those equal to it, the first in array order. NaN scores are never kept. Returns the
+// and, of those equal to it, the first in tiesA's order. NaN scores are never kept. Returns the
 // number kept.
 std::size_t selectBest(const Result* resultsA, std::size_t nA, std::size_t kA,
-                       std::vector<unsigned char>& keepA);
+                       std::vector<unsigned char>& keepA, TieOrder tiesA = TieOrder::Array);
 
 // Records a selection: without a person mask (or with stateChangedA) every kept candidate's
 // score is added to its identity result of the probe slot; with a person mask every identity
@@ -135,6 +139,8 @@ struct PassCounts {
   std::optional<ShardPass> shard;
   // How many of the local candidates to keep for a cut of kA over the whole gallery.
   std::size_t share(std::size_t kA) const { return shard ? shard->localShare(kA) : kA; }
+  // The order of the ties at that cut.
+  TieOrder ties() const { return shard ? TieOrder::Key : TieOrder::Array; }
 };
 
 // Fills the counts from the local ones; with exchangeA set, exchanges them and the best boundA

@@ -327,7 +327,8 @@ void TemplateMatcherMultipass_Stage_Common::identifyTemplate(
     const std::size_t kL = candidateCount(*configA.matchmode, countsL.compared, countsL.identities,
                                           configA.processing);
     std::vector<unsigned char> keepL;
-    stageworkers::selectBest(resultsL.data(), resultsL.size(), countsL.share(kL), keepL);
+    stageworkers::selectBest(resultsL.data(), resultsL.size(), countsL.share(kL), keepL,
+                             countsL.ties());
     const double selectSecondsL = clockL.elapsedSec();
     clockL.restart();
 

@@ -202,9 +202,9 @@ std::vector<NormalisationResult> identityScores(const std::vector<NormalisationR
 std::size_t cutRecorded(const std::vector<NormalisationResult>& resultsA,
                         const std::vector<NormalisationResult>& byIdentityA,
                         const FingerPass& passA, unsigned int slotA, std::size_t kA,
-                        std::vector<unsigned char>& keepA) {
+                        stageworkers::TieOrder tiesA, std::vector<unsigned char>& keepA) {
   const std::size_t keptL =
-      stageworkers::selectBest(byIdentityA.data(), byIdentityA.size(), kA, keepA);
+      stageworkers::selectBest(byIdentityA.data(), byIdentityA.size(), kA, keepA, tiesA);
   for (std::size_t i = 0; i < resultsA.size(); ++i) {
     IdentityMetadata* mL = writable(*resultsA[i].entry);
     if (passA.filterMode) {
@@ -419,7 +419,8 @@ void TemplateMatcherMultipass_Stage_Finger::identifyTemplate(
         // A filter selection read by the workers gives way to the candidates they keep.
         if (passL.worker == Finger2_SingleInstance_PMF) umcL.setUseFilterScores(probeSlotA, false);
         kL = std::min(kL, countsL.candidates);
-        stageworkers::selectBest(resultsL.data(), resultsL.size(), countsL.share(kL), keepL);
+        stageworkers::selectBest(resultsL.data(), resultsL.size(), countsL.share(kL), keepL,
+                                 countsL.ties());
         const bool maskL = passL.worker == Finger2_SingleInstance_PM;
         stageworkers::record(resultsL, keepL, settingsL, maskL, true);
         for (std::size_t i = 0; i < resultsL.size(); ++i) {
@@ -433,7 +434,8 @@ void TemplateMatcherMultipass_Stage_Finger::identifyTemplate(
           kL = countsL.results;
           keepL.assign(resultsL.size(), 1);
         } else {
-          cutRecorded(resultsL, byIdentityL, passL, probeSlotA, countsL.share(kL), keepL);
+          cutRecorded(resultsL, byIdentityL, passL, probeSlotA, countsL.share(kL), countsL.ties(),
+                      keepL);
         }
         break;
       }
@@ -441,7 +443,8 @@ void TemplateMatcherMultipass_Stage_Finger::identifyTemplate(
         // Filter scores live in the state words, not in results: the pass's scored identities
         // are the count.
         if (countsL.candidates <= kL) kL = countsL.candidates;
-        cutRecorded(resultsL, byIdentityL, passL, probeSlotA, countsL.share(kL), keepL);
+        cutRecorded(resultsL, byIdentityL, passL, probeSlotA, countsL.share(kL), countsL.ties(),
+                    keepL);
         break;
     }
     if (configA.doMissAnalysis && configA.missAnalysisStream != nullptr) {

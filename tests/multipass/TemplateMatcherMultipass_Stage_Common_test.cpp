@@ -28,6 +28,8 @@
 #include "support/ExceptionMatchers.h"
 #include "support/ScoreConfig.h"
 
+#include "multipass/StageWorkers.h"
+
 namespace {
 
 using namespace qridy;
@@ -126,6 +128,20 @@ TEST(StageSelectionTest, TiesAtTheCutKeepTheFirstInArrayOrder) {
   // K beyond the results keeps every number, never a NaN.
   EXPECT_EQ(Stage::selectBest(mixedL.data(), 7, 50, keepL), 6u);
   EXPECT_EQ(keepL[3], 0);
+  // Identities in falling key order: one gallery keeps the first ties, a sharded cut the lowest
+  // keys.
+  std::vector<std::unique_ptr<qridy::IdentityMetadata>> idsL;
+  std::vector<GalleryEntry> entriesL(4);
+  auto tiedL = scored({0.5f, 0.5f, 0.9f, 0.5f});
+  for (std::size_t i = 0; i < 4; ++i) {
+    idsL.push_back(std::make_unique<qridy::IdentityMetadata>(qridy::IdRecordKey(9 - i, 1)));
+    entriesL[i].metadata = idsL.back().get();
+    tiedL[i].entry = &entriesL[i];
+  }
+  qrbase::stageworkers::selectBest(tiedL.data(), 4, 2, keepL);
+  EXPECT_EQ(keepL, (std::vector<unsigned char>{1, 0, 1, 0}));
+  qrbase::stageworkers::selectBest(tiedL.data(), 4, 2, keepL, qrbase::stageworkers::TieOrder::Key);
+  EXPECT_EQ(keepL, (std::vector<unsigned char>{0, 0, 1, 1}));
 }
 
 TEST(StageSelectionTest, CandidateCountRules) {
