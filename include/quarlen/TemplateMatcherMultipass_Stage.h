@@ -148,8 +148,10 @@ class QUARLEN_EXPORT TemplateMatcherMultipass_Stage : public qridy::GalleryBlock
   // (the memory stages), not for those refilled for every probe.
   void setPositionIndexed(bool indexedA) { positionIndexedM = indexedA; }
   // The positions in galleryVec() of the entries of the listed identities, ascending. The index
-  // behind it (identity -> positions) is built at the first call after a change of the stage;
-  // calls may come from several probe slots at once, changes never during identifications.
+  // behind it (identity -> positions) is built at the first call after a removal, and after
+  // adds once they are more than an eighth of the gallery (up to then the added entries are
+  // walked); calls may come from several probe slots at once, changes never during
+  // identifications.
   void galleryPositions(const std::vector<qridy::IdentityMetadata*>& metadataA,
                         std::vector<std::uint32_t>& positionsA) const;
   const std::vector<GalleryEntry>& galleryVec() const { return galleryVecM; }
@@ -228,11 +230,13 @@ class QUARLEN_EXPORT TemplateMatcherMultipass_Stage : public qridy::GalleryBlock
   std::unordered_map<std::size_t, qridy::IdRecordKey> deadKeysM;
   bool idVectorSortedM = false;
   bool sortResultsM = true;
-  // Counts the changes of galleryVecM; the position index is valid for one count.
+  // Counts the changes of galleryVecM other than adds; the position index is valid for one
+  // count and covers the first indexedCountM entries.
   std::uint64_t generationM = 0;
   bool positionIndexedM = false;
   mutable std::mutex positionMutexM;
   mutable std::uint64_t positionGenerationM = ~std::uint64_t{0};
+  mutable std::size_t indexedCountM = 0;
   mutable std::vector<std::pair<const qridy::IdentityMetadata*, std::uint32_t>> positionIndexM;
 
  private:

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <unordered_set>
 
 #include <qrlcore/Exception.h>
 #include <qrlcore/Notification.h>
@@ -63,23 +64,31 @@ void TemplateMatcherMultipass_Stage::appendEntry(const unsigned char* dataA,
   galleryVecM.push_back(GalleryEntry{dataA, metadataA, sampleIdA});
   if (indexMapsValidM != 0) idVectorM.push_back(&galleryVecM.back());
   idVectorSortedM = false;
-  ++generationM;
 }
 
 void TemplateMatcherMultipass_Stage::galleryPositions(
     const std::vector<qridy::IdentityMetadata*>& metadataA,
     std::vector<std::uint32_t>& positionsA) const {
   positionsA.clear();
+  const std::size_t countL = galleryVecM.size();
+  std::size_t indexedL = 0;
   {
     std::lock_guard<std::mutex> guardL(positionMutexM);
-    if (positionGenerationM != generationM) {
-      positionIndexM.resize(galleryVecM.size());
-      for (std::size_t iL = 0; iL < galleryVecM.size(); ++iL) {
+    // Entries added since the index was built are looked up in a walk over them, until they
+    // are an eighth of the gallery (or 4096): enrolments between identifications cost a sort
+    // now and then, not one per add.
+    const std::size_t addedL = countL - std::min(indexedCountM, countL);
+    if (positionGenerationM != generationM || indexedCountM > countL ||
+        addedL > std::max<std::size_t>(4096, countL / 8)) {
+      positionIndexM.resize(countL);
+      for (std::size_t iL = 0; iL < countL; ++iL) {
         positionIndexM[iL] = {galleryVecM[iL].metadata, static_cast<std::uint32_t>(iL)};
       }
       std::sort(positionIndexM.begin(), positionIndexM.end());
       positionGenerationM = generationM;
+      indexedCountM = countL;
     }
+    indexedL = indexedCountM;
   }
   // Read without the lock: the index changes only with the stage.
   for (const qridy::IdentityMetadata* mL : metadataA) {
@@ -87,6 +96,15 @@ void TemplateMatcherMultipass_Stage::galleryPositions(
                                 std::pair<const qridy::IdentityMetadata*, std::uint32_t>{mL, 0});
     for (; itL != positionIndexM.end() && itL->first == mL; ++itL)
       positionsA.push_back(itL->second);
+  }
+  if (indexedL < countL) {
+    const std::unordered_set<const qridy::IdentityMetadata*> wantedL(metadataA.begin(),
+                                                                     metadataA.end());
+    for (std::size_t iL = indexedL; iL < countL; ++iL) {
+      if (wantedL.count(galleryVecM[iL].metadata) != 0) {
+        positionsA.push_back(static_cast<std::uint32_t>(iL));
+      }
+    }
   }
   std::sort(positionsA.begin(), positionsA.end());
 }

@@ -201,7 +201,7 @@ TEST_F(StageTest, LookUpsByPersonKeyAndSampleSeeTheCurrentGallery) {
 // The positions of identities' entries follow every change of the gallery; an identity with
 // two samples has two positions.
 TEST_F(StageTest, GalleryPositionsOfIdentities) {
-  TemplateMatcherMultipass_Stage_MemManager stageL(ModalityFace, InstanceFaceFrontal, AlgHgm, 10);
+  TemplateMatcherMultipass_Stage_MemManager stageL(ModalityFace, InstanceFaceFrontal, AlgHgm, 5000);
   EXPECT_EQ(stageL.getGalleryEntries().positionIndex, nullptr);
   stageL.setPositionIndexed(true);
   EXPECT_EQ(stageL.getGalleryEntries().positionIndex, &stageL);
@@ -226,6 +226,14 @@ TEST_F(StageTest, GalleryPositionsOfIdentities) {
   EXPECT_TRUE(stageL.destroyIdRecord({1, 1}));
   EXPECT_EQ(positions({{2, 2}, {1, 1}}), (std::vector<std::uint32_t>{1}));
   EXPECT_TRUE(positions({}).empty());
+  // Many adds after a look-up: found by the walk over the added entries, then by the index.
+  for (std::uint64_t n = 10; n < 4200; ++n) {
+    stageL.add(block(AlgHgm, 16, 9).get(), md(n, n), sample(n));
+    if (n == 10 || n == 4150) {
+      EXPECT_EQ(positions({{n, n}, {3, 3}}), (std::vector<std::uint32_t>{3, n - 5})) << n;
+    }
+  }
+  EXPECT_EQ(positions({{4199, 4199}, {9, 0}, {11, 11}}), (std::vector<std::uint32_t>{4, 6, 4194}));
 }
 
 TEST_F(StageTest, SeveralSamplesOfOneRecordAreNotRemoved) {
