@@ -13,9 +13,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <utility>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <qrlcore/QuarlenInformation.h>

@@ -1,5 +1,5 @@
-#include <quarlen/TemplateMatcherMultipass_Pipeline_Common.h>
 #include <quarlen/ShardExchange.h>
+#include <quarlen/TemplateMatcherMultipass_Pipeline_Common.h>
 
 #include <map>
 #include <sstream>

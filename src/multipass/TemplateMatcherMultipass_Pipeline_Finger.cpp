@@ -1,5 +1,5 @@
-#include <quarlen/TemplateMatcherMultipass_Pipeline_Finger.h>
 #include <quarlen/ShardExchange.h>
+#include <quarlen/TemplateMatcherMultipass_Pipeline_Finger.h>
 
 #include <algorithm>
 #include <set>
