@@ -65,6 +65,10 @@ class QUARLEN_EXPORT StageMatchEngine_Base {
   virtual std::uint32_t getParameter(std::int32_t keyA);
   // The similarity of the current probe and one gallery data block of gallerySizeA bytes.
   virtual float matchGallery(const unsigned char* galleryDataA, unsigned int gallerySizeA) = 0;
+  // How many leading bytes of a gallery data block of gallerySizeA bytes matchGallery reads for
+  // most entries: scans ask the memory for that much of the entries ahead of the one they score.
+  // The whole block, unless the engine rejects most entries on their first bytes.
+  virtual unsigned int galleryBytesRead(unsigned int gallerySizeA) const;
   // Copies the gallery bytes into an aligned zero-padded buffer, sets the probe, scores, releases
   // the probe. Throws like setProbeForIdentification, with
   // "Could not allocate aligned memory for gallery template " as the first line and function

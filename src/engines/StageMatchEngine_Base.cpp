@@ -107,6 +107,10 @@ float StageMatchEngine_Base::verify(const unsigned char* probeDataA, unsigned in
   return scoreL;
 }
 
+unsigned int StageMatchEngine_Base::galleryBytesRead(unsigned int gallerySizeA) const {
+  return gallerySizeA;
+}
+
 float StageMatchEngine_Base::minScore() {
   return -10000.0f;
 }

@@ -21,6 +21,10 @@ class StageMatchEngine_Iris_Base : public StageMatchEngine_Base {
   void setProbeForIdentification(const unsigned char* dataA, unsigned int sizeA) override;
   void releaseProbe() override;
   void setParameter(std::int32_t keyA, std::uint32_t valueA) override;
+  // The search drops most rotations of an impostor on the first 16 gallery bytes: one line.
+  unsigned int galleryBytesRead(unsigned int gallerySizeA) const override {
+    return gallerySizeA < 64 ? gallerySizeA : 64;
+  }
 
   std::uint32_t searchMode() const { return searchModeM; }
   std::uint32_t rotationHalfRange() const { return halfRangeM; }
