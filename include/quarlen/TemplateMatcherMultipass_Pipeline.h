@@ -119,6 +119,13 @@ class QUARLEN_EXPORT TemplateMatcherMultipass_Pipeline {
   void prepareSlot(const qridy::IdRecordImp* probeA, ThreadStruct& threadA,
                    TemplateMatcherMultipass_TemplateContainer* containerA,
                    qridy::UniqueMetadataContainer* metadataA, const char* functionA);
+  // Step 3 of an identification, shared by the pipelines: each configured pass whose probe block
+  // is there (blocksA: one per stage, null where the probe has none, which debug level 3 logs as
+  // "\t - no probe block for <modality> <instance> <algorithm>"), in configuration order, through
+  // performStage.
+  void performStages(const std::vector<const qridy::TemplateBlockImp*>& blocksA,
+                     ThreadStruct& threadA, TemplateMatcherMultipass_TemplateContainer* containerA,
+                     qridy::UniqueMetadataContainer* metadataA);
   // With miss analysis on: the slot's collected pass elements, wrapped for the probe's person, as
   // the result list's miss-analysis text.
   void attachMissAnalysis(const qridy::IdRecordImp& probeA, const ThreadStruct& threadA,

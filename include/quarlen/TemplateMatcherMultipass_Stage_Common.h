@@ -159,6 +159,16 @@ class QUARLEN_EXPORT TemplateMatcherMultipass_Stage_Common {
   void loadAdditionalParametersFromConfigFile(std::vector<qridy::StageMatchEngine_Base*>& enginesA,
                                               const MatchConfigData& configA);
   bool isIrisAlgorithm() const;
+  // The checks of a pass's arguments before it starts. Without engines it throws "No match
+  // engines for the stage."; a null probe gives false after the error notification "Incomming
+  // probe is null"; a probe of another algorithm throws "probePtrA has not the configured
+  // algorithm" unless anyAlgorithmA. functionA names the pass in both.
+  bool checkProbe(const qridy::TemplateBlockImp* probeA,
+                  const std::vector<qridy::StageMatchEngine_Base*>& enginesA, const char* functionA,
+                  bool anyAlgorithmA = false) const;
+  // False, after the error notification "Failed to extraxt probedata from given probe", when the
+  // probe gave no data to match.
+  bool checkProbeData(const unsigned char* dataA, unsigned int sizeA, const char* functionA) const;
   // The "<modality> <instance> <algorithm> [ <function>@<line>" suffix of notifications.
   std::string notificationSuffix(const char* functionA, int lineA) const;
 

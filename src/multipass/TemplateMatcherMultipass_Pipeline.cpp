@@ -198,6 +198,23 @@ void TemplateMatcherMultipass_Pipeline::prepareSlot(
   threadA.missAnalysis.clear();
 }
 
+void TemplateMatcherMultipass_Pipeline::performStages(
+    const std::vector<const qridy::TemplateBlockImp*>& blocksA, ThreadStruct& threadA,
+    TemplateMatcherMultipass_TemplateContainer* containerA,
+    qridy::UniqueMetadataContainer* metadataA) {
+  for (std::size_t iL = 0; iL < blocksA.size(); ++iL) {
+    if (blocksA[iL] != nullptr) {
+      performStage(blocksA[iL], iL, threadA, containerA, metadataA);
+    } else if (kxutl::QuarlenInformation::debugLevelS.load() >= 3) {
+      const MultipassConfig::Matchmode& stageL = configM.getStage(static_cast<unsigned>(iL));
+      kxntc::log << "\t - no probe block for " << QTypes::modality2Text(stageL.modality) << " "
+                 << QTypes::instance2Text(stageL.instance) << " "
+                 << QTypes::algorithm2Text(stageL.algorithm);
+      kxntc::notify(kxntc::log);
+    }
+  }
+}
+
 void TemplateMatcherMultipass_Pipeline::attachMissAnalysis(const qridy::IdRecordImp& probeA,
                                                            const ThreadStruct& threadA,
                                                            qridy::ResultTreeList& resultsA) const {

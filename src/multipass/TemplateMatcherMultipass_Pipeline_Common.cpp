@@ -81,16 +81,7 @@ void TemplateMatcherMultipass_Pipeline_Common::identifyTransactionPrivate(
 
     stepL = "start matching";
     metadataA->setDirtyResultsFlag(slotL, true);
-    for (std::size_t iL = 0; iL < stagesL.size(); ++iL) {
-      if (blocksL[iL] == nullptr) {
-        if (debugLevel() >= 3) {
-          kxntc::log << "\t - no probe block for " << tripleText(stagesL[iL]);
-          kxntc::notify(kxntc::log);
-        }
-        continue;
-      }
-      performStage(blocksL[iL], iL, threadA, containerA, metadataA);
-    }
+    performStages(blocksL, threadA, containerA, metadataA);
 
     stepL = "fuse results";
     createNewResultListFromUniqueMetaDataState(threadA, metadataA, resultsA);

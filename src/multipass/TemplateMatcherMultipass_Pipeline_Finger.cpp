@@ -204,14 +204,7 @@ void TemplateMatcherMultipass_Pipeline_Finger::identifyTransactionPrivate(
 
     stepL = "start matching";
     metadataA->setDirtyResultsFlag(slotL, true);
-    for (std::size_t iL = 0; iL < stagesL.size(); ++iL) {
-      if (blocksL[iL] == nullptr) {
-        if (debugLevel() >= 3)
-          note(kxntc::log, "\t - no probe block for " + tripleText(stagesL[iL]));
-        continue;
-      }
-      performStage(blocksL[iL], iL, threadA, containerA, metadataA);
-    }
+    performStages(blocksL, threadA, containerA, metadataA);
     if (debugLevel() >= 4) {
       kxntc::debug << "uniqueMetadataContainerPtrA->getResultsSize: "
                    << metadataA->getResultsSize(slotL);

@@ -161,6 +161,33 @@ std::string TemplateMatcherMultipass_Stage_Common::notificationSuffix(const char
   return osL.str();
 }
 
+bool TemplateMatcherMultipass_Stage_Common::checkProbe(
+    const TemplateBlockImp* probeA, const std::vector<StageMatchEngine_Base*>& enginesA,
+    const char* functionA, bool anyAlgorithmA) const {
+  if (enginesA.empty() || enginesA[0] == nullptr) {
+    KXXCP_THROW(functionA, "No match engines for the stage.");
+  }
+  if (probeA == nullptr) {
+    kxntc::error << "Incomming probe is null" << notificationSuffix(functionA, __LINE__);
+    kxntc::notify(kxntc::error);
+    return false;
+  }
+  if (probeA->algorithm() != algorithmM && !anyAlgorithmA) {
+    KXXCP_THROW(functionA, "probePtrA has not the configured algorithm");
+  }
+  return true;
+}
+
+bool TemplateMatcherMultipass_Stage_Common::checkProbeData(const unsigned char* dataA,
+                                                           unsigned int sizeA,
+                                                           const char* functionA) const {
+  if (dataA != nullptr && sizeA != 0) return true;
+  kxntc::error << "Failed to extraxt probedata from given probe"
+               << notificationSuffix(functionA, __LINE__);
+  kxntc::notify(kxntc::error);
+  return false;
+}
+
 void TemplateMatcherMultipass_Stage_Common::loadAdditionalParametersFromConfigFile(
     std::vector<StageMatchEngine_Base*>& enginesA, const MatchConfigData& configA) {
   if (!isIrisAlgorithm() || configA.matchmode == nullptr ||
@@ -239,28 +266,19 @@ void TemplateMatcherMultipass_Stage_Common::identifyTemplate(
   matchingSecondsA = 0.0f;
   normalisationSecondsA = 0.0f;
   try {
-    if (enginesA.empty() || enginesA[0] == nullptr) {
-      KXXCP_THROW(kIdentifyFunction, "No match engines for the stage.");
+    // The engines take the stage's additional parameters even when the probe is then refused.
+    if (!enginesA.empty() && enginesA[0] != nullptr) {
+      loadAdditionalParametersFromConfigFile(enginesA, configA);
     }
-    loadAdditionalParametersFromConfigFile(enginesA, configA);
-    if (probeA == nullptr) {
-      kxntc::error << "Incomming probe is null" << notificationSuffix(kIdentifyFunction, __LINE__);
-      kxntc::notify(kxntc::error);
+    // daugman2010 stages take the probe's iris blocks of any algorithm through the decorator.
+    if (!checkProbe(probeA, enginesA, kIdentifyFunction, algorithmM == qridy::AlgDaugman2010)) {
       return;
-    }
-    if (probeA->algorithm() != algorithmM && algorithmM != qridy::AlgDaugman2010) {
-      KXXCP_THROW(kIdentifyFunction, "probePtrA has not the configured algorithm");
     }
     std::unique_ptr<TemplateBlockImp> decoratedL;
     unsigned int probeSizeL = 0;
     const unsigned char* probeDataL =
         probeData(probeA, isIrisAlgorithm(), *enginesA[0], decoratedL, probeSizeL);
-    if (probeDataL == nullptr || probeSizeL == 0) {
-      kxntc::error << "Failed to extraxt probedata from given probe"
-                   << notificationSuffix(kIdentifyFunction, __LINE__);
-      kxntc::notify(kxntc::error);
-      return;
-    }
+    if (!checkProbeData(probeDataL, probeSizeL, kIdentifyFunction)) return;
     const stageworkers::PassSettings settingsL = stageworkers::passSettings(
         *this, configA, probeSlotA, galleryA.dataSize, kIdentifyFunction);
     qridy::UniqueMetadataContainer& umcL = *configA.uniqueMetadataContainer;

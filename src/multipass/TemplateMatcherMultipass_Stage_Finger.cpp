@@ -329,25 +329,10 @@ void TemplateMatcherMultipass_Stage_Finger::identifyTemplate(
   matchingSecondsA = 0.0f;
   normalisationSecondsA = 0.0f;
   try {
-    if (enginesA.empty() || enginesA[0] == nullptr) {
-      KXXCP_THROW(kIdentifyFunction, "No match engines for the stage.");
-    }
-    if (probeA == nullptr) {
-      kxntc::error << "Incomming probe is null" << notificationSuffix(kIdentifyFunction, __LINE__);
-      kxntc::notify(kxntc::error);
-      return;
-    }
-    if (probeA->algorithm() != algorithmM) {
-      KXXCP_THROW(kIdentifyFunction, "probePtrA has not the configured algorithm");
-    }
+    if (!checkProbe(probeA, enginesA, kIdentifyFunction)) return;
     unsigned int probeSizeL = 0;
     const unsigned char* probeDataL = enginesA[0]->extractRawData(probeA, probeSizeL, true);
-    if (probeDataL == nullptr || probeSizeL == 0) {
-      kxntc::error << "Failed to extraxt probedata from given probe"
-                   << notificationSuffix(kIdentifyFunction, __LINE__);
-      kxntc::notify(kxntc::error);
-      return;
-    }
+    if (!checkProbeData(probeDataL, probeSizeL, kIdentifyFunction)) return;
     const stageworkers::PassSettings settingsL = stageworkers::passSettings(
         *this, configA, probeSlotA, galleryA.dataSize, kIdentifyFunction);
     qridy::UniqueMetadataContainer& umcL = *configA.uniqueMetadataContainer;

@@ -115,30 +115,15 @@ void TemplateMatcherMultipass_Stage_HGM_norm::identifyTemplate(
   matchingSecondsA = 0.0f;
   normalisationSecondsA = 0.0f;
   try {
-    if (enginesA.empty() || enginesA[0] == nullptr) {
-      KXXCP_THROW(kIdentifyFunction, "No match engines for the stage.");
-    }
+    if (!checkProbe(probeA, enginesA, kIdentifyFunction)) return;
     if (configA.uniqueMetadataContainer == nullptr) {
       KXXCP_THROW(kIdentifyFunction, "MatchConfigData without metadata container or stage.");
     }
     qridy::Simmatwhitening* smwL = setSmwParameters(configA, probeSlotA, enginesA);
     const SmwSettings& smwSettingsL = slotsM[probeSlotA].settings;
-    if (probeA == nullptr) {
-      kxntc::error << "Incomming probe is null" << notificationSuffix(kIdentifyFunction, __LINE__);
-      kxntc::notify(kxntc::error);
-      return;
-    }
-    if (probeA->algorithm() != algorithmM) {
-      KXXCP_THROW(kIdentifyFunction, "probePtrA has not the configured algorithm");
-    }
     const unsigned char* probeDataL = probeA->probeDataPtr();
     const unsigned int probeSizeL = probeA->probeSize();
-    if (probeDataL == nullptr || probeSizeL == 0) {
-      kxntc::error << "Failed to extraxt probedata from given probe"
-                   << notificationSuffix(kIdentifyFunction, __LINE__);
-      kxntc::notify(kxntc::error);
-      return;
-    }
+    if (!checkProbeData(probeDataL, probeSizeL, kIdentifyFunction)) return;
     qridy::UniqueMetadataContainer& umcL = *configA.uniqueMetadataContainer;
     const MultipassConfig::Matchmode& modeL = *configA.matchmode;
     stageworkers::PassSettings settingsL = stageworkers::passSettings(

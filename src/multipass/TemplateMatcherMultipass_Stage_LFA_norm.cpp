@@ -49,25 +49,10 @@ void TemplateMatcherMultipass_Stage_LFA_norm::identifyTemplate(
   normalisationSecondsA = 0.0f;
   try {
     const kxegm::LfaScoreNormalizer normalizerL = normalizerFor(algorithmM);
-    if (enginesA.empty() || enginesA[0] == nullptr) {
-      KXXCP_THROW(kFunction, "No match engines for the stage.");
-    }
-    if (probeA == nullptr) {
-      kxntc::error << "Incomming probe is null" << notificationSuffix(kFunction, __LINE__);
-      kxntc::notify(kxntc::error);
-      return;
-    }
-    if (probeA->algorithm() != algorithmM) {
-      KXXCP_THROW(kFunction, "probePtrA has not the configured algorithm");
-    }
+    if (!checkProbe(probeA, enginesA, kFunction)) return;
     unsigned int probeSizeL = 0;
     const unsigned char* rawL = enginesA[0]->extractRawData(probeA, probeSizeL, true);
-    if (rawL == nullptr || probeSizeL == 0) {
-      kxntc::error << "Failed to extraxt probedata from given probe"
-                   << notificationSuffix(kFunction, __LINE__);
-      kxntc::notify(kxntc::error);
-      return;
-    }
+    if (!checkProbeData(rawL, probeSizeL, kFunction)) return;
     const std::vector<unsigned char> probeDataL(rawL, rawL + probeSizeL);
     const stageworkers::PassSettings settingsL =
         stageworkers::passSettings(*this, configA, probeSlotA, galleryA.dataSize, kFunction);
