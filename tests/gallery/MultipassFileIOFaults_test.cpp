@@ -243,7 +243,9 @@ TEST_F(MultipassFileIOFaultsTest, EveryCrashPointWithoutTheJournalIsRepairedOnOp
     }
     // Every write of the change was a crash point; some of them leave a batch in part.
     EXPECT_GT(n, 8) << changeL.name;
-    if (std::string(changeL.name) == "batch") EXPECT_GT(partL, 0);
+    if (std::string(changeL.name) == "batch") {
+      EXPECT_GT(partL, 0);
+    }
   }
 }
 

@@ -120,7 +120,9 @@ void expectMatesAtRankOne(TemplateMatcherMultipass& mA, Synthetic makeA, std::ui
     ASSERT_GT(listL.size(), 0u) << "person " << p;
     EXPECT_EQ(listL[0].personId(), p);
     EXPECT_EQ(listL[0].transactionId(), kTransactionBase + p);
-    if (listL.size() > 1) EXPECT_GT(listL[0].getScore(), listL[1].getScore()) << "person " << p;
+    if (listL.size() > 1) {
+      EXPECT_GT(listL[0].getScore(), listL[1].getScore()) << "person " << p;
+    }
   }
 }
 

@@ -73,7 +73,10 @@ std::vector<float> unitVector(std::mt19937& rngA) {
   std::normal_distribution<float> nL;
   std::vector<float> vL(kDim);
   float sL = 0;
-  for (float& x : vL) sL += (x = nL(rngA)) * x;
+  for (float& x : vL) {
+    x = nL(rngA);
+    sL += x * x;
+  }
   for (float& x : vL) x /= std::sqrt(sL);
   return vL;
 }

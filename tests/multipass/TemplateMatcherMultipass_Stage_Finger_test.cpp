@@ -329,7 +329,9 @@ TEST_F(FingerPassTest, MaskPassesScoreOnlyCandidatesBelowTheMatchLimit) {
   pass(1000, false);  // the limit of 2 l2f comparisons stops the third
   for (unsigned i : listedL) EXPECT_EQ(count(i), 2) << i;
   for (unsigned i = 0; i < kGallery; ++i) {
-    if (std::find(listedL.begin(), listedL.end(), i) == listedL.end()) EXPECT_EQ(count(i), -1);
+    if (std::find(listedL.begin(), listedL.end(), i) == listedL.end()) {
+      EXPECT_EQ(count(i), -1);
+    }
   }
 }
 

@@ -230,7 +230,9 @@ TEST_F(StageTest, GalleryPositionsOfIdentities) {
   for (std::uint64_t n = 10; n < 4200; ++n) {
     stageL.add(block(AlgHgm, 16, 9).get(), md(n, n), sample(n));
     if (n == 10 || n == 4150) {
-      EXPECT_EQ(positions({{n, n}, {3, 3}}), (std::vector<std::uint32_t>{3, n - 5})) << n;
+      EXPECT_EQ(positions({{n, n}, {3, 3}}),
+                (std::vector<std::uint32_t>{3, static_cast<std::uint32_t>(n - 5)}))
+          << n;
     }
   }
   EXPECT_EQ(positions({{4199, 4199}, {9, 0}, {11, 11}}), (std::vector<std::uint32_t>{4, 6, 4194}));

@@ -36,7 +36,9 @@ TEST(CpuFeaturesTest, Avx512PopcountIsDetectedAndReported) {
   const std::string describedL = " " + CpuFeatures::describe() + " ";
   EXPECT_EQ(describedL.find(" avx512vpopcntdq ") != std::string::npos,
             CpuFeatures::hasAvx512Popcnt());
-  if (CpuFeatures::hasAvx512Popcnt()) EXPECT_TRUE(CpuFeatures::hasAvx512());
+  if (CpuFeatures::hasAvx512Popcnt()) {
+    EXPECT_TRUE(CpuFeatures::hasAvx512());
+  }
   if (std::getenv("QUARLEN_CPU_LEVEL") == nullptr) {
     EXPECT_EQ(CpuFeatures::level() == CpuFeatures::Avx512Popcnt,
               CpuFeatures::hasAvx512Popcnt() && CpuFeatures::hasAvx2() && CpuFeatures::hasSse41());
