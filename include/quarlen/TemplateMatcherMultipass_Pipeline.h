@@ -126,6 +126,11 @@ class QUARLEN_EXPORT TemplateMatcherMultipass_Pipeline {
   void performStages(const std::vector<const qridy::TemplateBlockImp*>& blocksA,
                      ThreadStruct& threadA, TemplateMatcherMultipass_TemplateContainer* containerA,
                      qridy::UniqueMetadataContainer* metadataA);
+  // The last steps of an identification, shared by the pipelines: the miss analysis (step "miss
+  // analysis results") and the performance log (step "calc performance output"); stepA holds the
+  // step under way, for the caller's error.
+  void finishIdentification(const qridy::IdRecordImp& probeA, ThreadStruct& threadA,
+                            qridy::ResultTreeList& resultsA, std::string& stepA);
   // With miss analysis on: the slot's collected pass elements, wrapped for the probe's person, as
   // the result list's miss-analysis text.
   void attachMissAnalysis(const qridy::IdRecordImp& probeA, const ThreadStruct& threadA,

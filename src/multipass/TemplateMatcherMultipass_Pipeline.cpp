@@ -215,6 +215,16 @@ void TemplateMatcherMultipass_Pipeline::performStages(
   }
 }
 
+void TemplateMatcherMultipass_Pipeline::finishIdentification(const qridy::IdRecordImp& probeA,
+                                                             ThreadStruct& threadA,
+                                                             qridy::ResultTreeList& resultsA,
+                                                             std::string& stepA) {
+  stepA = "miss analysis results";
+  attachMissAnalysis(probeA, threadA, resultsA);
+  stepA = "calc performance output";
+  writePerformanceLog(threadA, QTypes::modality2Text(configM.getStages().front().modality));
+}
+
 void TemplateMatcherMultipass_Pipeline::attachMissAnalysis(const qridy::IdRecordImp& probeA,
                                                            const ThreadStruct& threadA,
                                                            qridy::ResultTreeList& resultsA) const {

@@ -94,11 +94,7 @@ void TemplateMatcherMultipass_Pipeline_Common::identifyTransactionPrivate(
       kxntc::notify(kxntc::debug);
     }
 
-    stepL = "miss analysis results";
-    attachMissAnalysis(*probeA, threadA, resultsA);
-
-    stepL = "calc performance output";
-    writePerformanceLog(threadA, QTypes::modality2Text(stagesL.front().modality));
+    finishIdentification(*probeA, threadA, resultsA, stepL);
   } catch (...) {
     rethrowFromStep(kIdentifyFunction, stepL);
   }

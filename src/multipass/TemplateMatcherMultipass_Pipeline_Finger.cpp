@@ -214,11 +214,7 @@ void TemplateMatcherMultipass_Pipeline_Finger::identifyTransactionPrivate(
     stepL = "fuse results";
     createNewResultListFromUniqueMetaDataState(threadA, metadataA, resultsA);
 
-    stepL = "miss analysis results";
-    attachMissAnalysis(*probeA, threadA, resultsA);
-
-    stepL = "calc performance output";
-    writePerformanceLog(threadA, QTypes::modality2Text(stagesL.front().modality));
+    finishIdentification(*probeA, threadA, resultsA, stepL);
   } catch (...) {
     rethrowFromStep(kIdentifyFunction, stepL);
   }
