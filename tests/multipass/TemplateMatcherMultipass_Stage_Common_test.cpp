@@ -343,6 +343,25 @@ TEST_F(StagePassTest, NoMaskPassKeepsTheBestKWithAnyWorkerCount) {
   EXPECT_EQ(rL->getBestSample(), (KXuint128{0, bestL[0]}));
 }
 
+TEST_F(StagePassTest, AnIdentityScoredTwiceKeepsItsBetterSample) {
+  // A second, unrelated sample of the best identity, behind its good one in gallery order.
+  const unsigned bestL = expectedBest(1, [](unsigned) { return true; })[0];
+  std::mt19937 rngL(3);
+  stageM->add(floatBlock(unitVector(rngL), AlgHgmFloat).get(),
+              stageM->galleryVec()[bestL].metadata, KXuint128{1, bestL});
+  useEngines(2);
+  matchmodeM.resultLengthMin = matchmodeM.resultLengthMax = kGallery + 1;
+  umcM->resetResultContainer(kSlot);
+  pass(floatBlock(probeM, AlgHgmFloat).get());
+  const IdentityResult* rL = stageM->galleryVec()[bestL].metadata->getIdentityResult(kSlot);
+  ASSERT_NE(rL, nullptr);
+  std::unique_ptr<StageMatchEngine_Base> eL(StageMatchEngine_Base::createStageEngine(AlgHgmFloat));
+  EXPECT_EQ(rL->getRawScoreByIndex(0),
+            eL->verify(reinterpret_cast<const unsigned char*>(probeM.data()), kDim * 4,
+                       stageM->galleryVec()[bestL].data, stageM->dataSize()));
+  EXPECT_EQ(rL->getBestSample(), (KXuint128{0, bestL}));
+}
+
 TEST_F(StagePassTest, PersonMaskPassPrunesTheCandidates) {
   const auto probeL = floatBlock(probeM, AlgHgmFloat);
   const auto inMaskL = [](unsigned i) { return i % 3 != 0; };
