@@ -154,6 +154,9 @@ class QUARLEN_EXPORT TemplateMatcherMultipass_Stage : public qridy::GalleryBlock
   // identifications.
   void galleryPositions(const std::vector<qridy::IdentityMetadata*>& metadataA,
                         std::vector<std::uint32_t>& positionsA) const;
+  // Builds that index now when the stage offers one (recovery does, so that the first
+  // identification after a restart does not).
+  void indexPositions() const;
   const std::vector<GalleryEntry>& galleryVec() const { return galleryVecM; }
 
   // The key of the entry with that sample id; throws "No gallery entry with sample id (<high>,
@@ -234,6 +237,8 @@ class QUARLEN_EXPORT TemplateMatcherMultipass_Stage : public qridy::GalleryBlock
   // count and covers the first indexedCountM entries.
   std::uint64_t generationM = 0;
   bool positionIndexedM = false;
+  // Rebuilds the position index over every entry; positionMutexM is held.
+  void buildPositionIndex() const;
   mutable std::mutex positionMutexM;
   mutable std::uint64_t positionGenerationM = ~std::uint64_t{0};
   mutable std::size_t indexedCountM = 0;

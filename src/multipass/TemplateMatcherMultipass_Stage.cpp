@@ -66,6 +66,23 @@ void TemplateMatcherMultipass_Stage::appendEntry(const unsigned char* dataA,
   idVectorSortedM = false;
 }
 
+void TemplateMatcherMultipass_Stage::buildPositionIndex() const {
+  const std::size_t countL = galleryVecM.size();
+  positionIndexM.resize(countL);
+  for (std::size_t iL = 0; iL < countL; ++iL) {
+    positionIndexM[iL] = {galleryVecM[iL].metadata, static_cast<std::uint32_t>(iL)};
+  }
+  std::sort(positionIndexM.begin(), positionIndexM.end());
+  positionGenerationM = generationM;
+  indexedCountM = countL;
+}
+
+void TemplateMatcherMultipass_Stage::indexPositions() const {
+  if (!positionIndexedM) return;
+  std::lock_guard<std::mutex> guardL(positionMutexM);
+  buildPositionIndex();
+}
+
 void TemplateMatcherMultipass_Stage::galleryPositions(
     const std::vector<qridy::IdentityMetadata*>& metadataA,
     std::vector<std::uint32_t>& positionsA) const {
@@ -80,13 +97,7 @@ void TemplateMatcherMultipass_Stage::galleryPositions(
     const std::size_t addedL = countL - std::min(indexedCountM, countL);
     if (positionGenerationM != generationM || indexedCountM > countL ||
         addedL > std::max<std::size_t>(4096, countL / 8)) {
-      positionIndexM.resize(countL);
-      for (std::size_t iL = 0; iL < countL; ++iL) {
-        positionIndexM[iL] = {galleryVecM[iL].metadata, static_cast<std::uint32_t>(iL)};
-      }
-      std::sort(positionIndexM.begin(), positionIndexM.end());
-      positionGenerationM = generationM;
-      indexedCountM = countL;
+      buildPositionIndex();
     }
     indexedL = indexedCountM;
   }

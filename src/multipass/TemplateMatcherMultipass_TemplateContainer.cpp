@@ -894,7 +894,9 @@ int TemplateMatcherMultipass_TemplateContainer::recoverGallery(ThreadStruct&) {
     }
     const int countL = fileL->recoverDataAndAdd(sinksL);
     for (auto& [tripleL, stageL] : stagesM) {
-      if (sinksL.count(tripleL) != 0) pushedL += static_cast<int>(stageL->numberOfTemplates());
+      if (sinksL.count(tripleL) == 0) continue;
+      pushedL += static_cast<int>(stageL->numberOfTemplates());
+      stageL->indexPositions();
     }
     (void)countL;
     if (logL) {
