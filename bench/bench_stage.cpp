@@ -27,9 +27,12 @@
 #include <quarlen/TemplateMatcherMultipass_Stage_MemManager.h>
 #include <quarlen/UniqueMetadataContainer.h>
 
+#include "multipass/StageWorkers.h"
+
 namespace {
 
 using namespace qridy;
+using qrbase::GalleryEntry;
 using qrbase::MatchConfigData;
 using qrbase::TemplateMatcherMultipass_Stage_Common;
 using qrbase::TemplateMatcherMultipass_Stage_MemManager;
@@ -157,7 +160,8 @@ void BM_ReadBandwidth(benchmark::State& stateA, Gallery& (*galleryA)()) {
   stateA.SetBytesProcessed(static_cast<std::int64_t>(stateA.iterations() * bytesL));
 }
 
-// The engine alone over the same entries, keeping only the best score.
+// The engine alone over the same entries, keeping only the best score, with the look-ahead of
+// the stage's workers.
 void BM_RawScan(benchmark::State& stateA, Gallery& (*galleryA)()) {
   const Gallery& gL = galleryA();
   std::unique_ptr<StageMatchEngine_Base> eL(StageMatchEngine_Base::createStageEngine(gL.algorithm));
@@ -166,7 +170,11 @@ void BM_RawScan(benchmark::State& stateA, Gallery& (*galleryA)()) {
   const unsigned sizeL = gL.stage->dataSize();
   for (auto _ : stateA) {
     float bestL = -1e30f;
-    for (const auto& e : entriesL) bestL = std::max(bestL, eL->matchGallery(e.data, sizeL));
+    const GalleryEntry* endL = entriesL.data() + entriesL.size();
+    for (const GalleryEntry* e = entriesL.data(); e != endL; ++e) {
+      qrbase::stageworkers::prefetchAhead(e, endL);
+      bestL = std::max(bestL, eL->matchGallery(e->data, sizeL));
+    }
     benchmark::DoNotOptimize(bestL);
   }
   stateA.counters["comparisons/s"] = benchmark::Counter(

@@ -115,6 +115,7 @@ void scanNoMask(WorkerData& workerA) {
   const unsigned int sizeL = workerA.settings.dataSize;
   std::size_t comparedL = 0;
   for (const GalleryEntry* eL = workerA.first; eL != workerA.end; ++eL) {
+    prefetchAhead(eL, workerA.end);
     ++comparedL;
     const float sL = engineL.matchGallery(eL->data, sizeL);
     if (sL > thresholdL.threshold()) thresholdL.keep(sL, eL);
@@ -200,6 +201,8 @@ void scanAll(WorkerData& workerA, bool useMaskA) {
   const PassSettings& settingsL = workerA.settings;
   workerA.results.reserve(workerA.count);
   for (const GalleryEntry* eL = workerA.first; eL != workerA.end; ++eL) {
+    // With a mask most entries may be skipped: their data would be fetched for nothing.
+    if (!useMaskA) prefetchAhead(eL, workerA.end);
     if (useMaskA &&
         (eL->metadata == nullptr || eL->metadata->getResultState(settingsL.probeSlot) == 0)) {
       continue;

@@ -47,6 +47,16 @@ screenPopcnt(const void* galleryA, QrlIrisHeadEntry* headA, std::uint32_t rowCou
   return screenRows<true>(galleryA, headA, rowCountA);
 }
 
+#if !defined(__x86_64__) && !defined(__i386__)
+// The SIMD kernels exist on x86 only; elsewhere supported() never offers them.
+std::uint32_t screenAvx2(const void* galleryA, QrlIrisHeadEntry* headA, std::uint32_t rowCountA) {
+  return screenPortable(galleryA, headA, rowCountA);
+}
+std::uint32_t screenAvx512(const void* galleryA, QrlIrisHeadEntry* headA, std::uint32_t rowCountA) {
+  return screenPortable(galleryA, headA, rowCountA);
+}
+#endif
+
 }  // namespace kernels
 
 namespace {

@@ -20,9 +20,8 @@ namespace {
 
 // Bits set in each 64-bit lane: a nibble table, summed per lane by the byte-difference sum.
 QRLIRIS_AVX2 inline __m256i bitCount64(__m256i vA) {
-  const __m256i tableL =
-      _mm256_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4, 0, 1, 1, 2, 1, 2, 2, 3, 1, 2,
-                       2, 3, 2, 3, 3, 4);
+  const __m256i tableL = _mm256_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4, 0, 1, 1,
+                                          2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4);
   const __m256i lowL = _mm256_set1_epi8(0x0F);
   const __m256i loL = _mm256_and_si256(vA, lowL);
   const __m256i hiL = _mm256_and_si256(_mm256_srli_epi16(vA, 4), lowL);
@@ -51,8 +50,7 @@ QRLIRIS_AVX2 std::uint32_t screenAvx2(const void* galleryA, QrlIrisHeadEntry* he
     const __m256i sumsL = _mm256_add_epi64(bitsL, _mm256_slli_si256(bitsL, 8));
     // total and diff are adjacent in the entry: store [T D].
     const __m256i storeL = _mm256_permute4x64_epi64(sumsL, 0x07);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(&headA[j].total),
-                     _mm256_castsi256_si128(storeL));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(&headA[j].total), _mm256_castsi256_si128(storeL));
     const __m256i leftL = _mm256_slli_epi64(sumsL, 7);
     const __m256i rightL = _mm256_mul_epu32(_mm256_permute4x64_epi64(sumsL, 0xEE), limitsL);
     const int passL = _mm256_movemask_pd(_mm256_castsi256_pd(_mm256_cmpgt_epi64(rightL, leftL)));
@@ -65,17 +63,4 @@ QRLIRIS_AVX2 std::uint32_t screenAvx2(const void* galleryA, QrlIrisHeadEntry* he
 }  // namespace irisscreen
 }  // namespace kxegm
 
-#else
-
-namespace kxegm {
-namespace irisscreen {
-namespace kernels {
-// Never chosen off x86: supported() answers false.
-std::uint32_t screenAvx2(const void* galleryA, QrlIrisHeadEntry* headA, std::uint32_t rowCountA) {
-  return screenPortable(galleryA, headA, rowCountA);
-}
-}  // namespace kernels
-}  // namespace irisscreen
-}  // namespace kxegm
-
-#endif
+#endif  // x86

@@ -68,8 +68,7 @@ QRLIRIS_AVX512 std::uint32_t screenAvx512(const void* galleryA, QrlIrisHeadEntry
   if (j < countL) {
     // The last of an odd number of rows, alone in the low half.
     const __m256i lowL = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(headA + j));
-    const PairState sL =
-        countPair(_mm512_zextsi256_si512(lowL), codeL, galleryMaskL, limitsL);
+    const PairState sL = countPair(_mm512_zextsi256_si512(lowL), codeL, galleryMaskL, limitsL);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(&headA[j].total), sL.low);
     maskL = (maskL << 1) | static_cast<std::uint32_t>((sL.pass & 0x03) == 0x03);
   }
@@ -80,18 +79,4 @@ QRLIRIS_AVX512 std::uint32_t screenAvx512(const void* galleryA, QrlIrisHeadEntry
 }  // namespace irisscreen
 }  // namespace kxegm
 
-#else
-
-namespace kxegm {
-namespace irisscreen {
-namespace kernels {
-// Never chosen off x86: supported() answers false.
-std::uint32_t screenAvx512(const void* galleryA, QrlIrisHeadEntry* headA,
-                           std::uint32_t rowCountA) {
-  return screenPortable(galleryA, headA, rowCountA);
-}
-}  // namespace kernels
-}  // namespace irisscreen
-}  // namespace kxegm
-
-#endif
+#endif  // x86

@@ -62,8 +62,7 @@ TEST_F(IrisScreenTest, PathsAreNamedAndTheFastestSupportedOneAnswersOrdinal23) {
     if (kxegm::irisscreen::supported(p)) bestL = p;
   }
   EXPECT_EQ(kxegm::irisscreen::active(), bestL);
-  EXPECT_EQ(qrlIrisProcByOrdinal(23),
-            reinterpret_cast<void*>(kxegm::irisscreen::function(bestL)));
+  EXPECT_EQ(qrlIrisProcByOrdinal(23), reinterpret_cast<void*>(kxegm::irisscreen::function(bestL)));
   // Every path is exercised on this machine only when it offers them all.
   std::printf("screening paths here: %zu, active %s\n", supportedPaths().size(),
               kxegm::irisscreen::pathName(bestL));
@@ -80,9 +79,9 @@ TEST_F(IrisScreenTest, GoldenRowsAtTheLimitsOfBothTests) {
     int d0, d1;
     bool pass;
   };
-  const Row rowsL[] = {{12, 11, true},  {13, 0, false}, {12, 12, false}, {0, 23, true},
-                       {0, 24, false},  {0, 0, true},   {12, 11, true},  {32, 32, false},
-                       {13, 10, false}};
+  const Row rowsL[] = {{12, 11, true}, {13, 0, false},  {12, 12, false},
+                       {0, 23, true},  {0, 24, false},  {0, 0, true},
+                       {12, 11, true}, {32, 32, false}, {13, 10, false}};
   constexpr int kRows = sizeof(rowsL) / sizeof(rowsL[0]);
   for (Path p : supportedPaths()) {
     for (int countL = 1; countL <= kRows; ++countL) {
@@ -96,8 +95,8 @@ TEST_F(IrisScreenTest, GoldenRowsAtTheLimitsOfBothTests) {
       for (int j = 0; j < countL; ++j) {
         if (rowsL[j].pass) expectedL |= 1u << (countL - 1 - j);
       }
-      const std::uint32_t maskL =
-          kxegm::irisscreen::function(p)(galleryL, headL.data(), static_cast<std::uint32_t>(countL));
+      const std::uint32_t maskL = kxegm::irisscreen::function(p)(
+          galleryL, headL.data(), static_cast<std::uint32_t>(countL));
       EXPECT_EQ(maskL, expectedL) << kxegm::irisscreen::pathName(p) << " rows " << countL;
       for (int j = 0; j < kRows; ++j) {
         const bool countedL = j < countL;
