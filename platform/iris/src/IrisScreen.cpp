@@ -76,7 +76,7 @@ const Support& support() {
     s.popcnt = __builtin_cpu_supports("popcnt");
     s.avx2 = s.popcnt && __builtin_cpu_supports("avx2");
     s.avx512 = s.avx2 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-               __builtin_cpu_supports("avx512vpopcntdq");
+               __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("avx512vpopcntdq");
 #endif
     return s;
   }();

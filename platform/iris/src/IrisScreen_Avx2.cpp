@@ -1,6 +1,6 @@
 // The AVX2 screening kernel: one head entry per 256-bit register. An entry's first 32 bytes are
-// [word0 word1 mask0 mask1], so one load brings a row's code and mask words into the lanes they
-// are counted in:
+// [word0 word1 mask0 mask1], so two loads (the second a broadcast of the mask words) bring a
+// row's code and mask words into the lanes they are counted in:
 //   usable = [mask0 mask1 mask0 mask1] & [G0 G1 G0 G1]        (G = gallery word >> 32)
 //   counted = ([word0 word1 mask0 mask1] ^ [g0 g1 0 0]) & usable
 //           = [diff bits 0, diff bits 1, usable bits 0, usable bits 1]  (usable lies in mask)
@@ -38,23 +38,26 @@ QRLIRIS_AVX2 std::uint32_t screenAvx2(const void* galleryA, QrlIrisHeadEntry* he
   const __m128i gL = _mm_loadu_si128(static_cast<const __m128i*>(galleryA));
   const __m256i codeL = _mm256_inserti128_si256(_mm256_setzero_si256(), gL, 0);  // [g0 g1 0 0]
   const __m256i galleryMaskL = _mm256_srli_epi64(_mm256_broadcastsi128_si256(gL), 32);
-  // The limits of both tests: D0 * 128 < T0 * 52 and D * 128 < T * 48.
-  const __m256i limitsL = _mm256_setr_epi64x(52, 48, 0, 0);
+  // The limits of both tests, D0 * 128 < T0 * 52 and D * 128 < T * 48, in the lanes of T0, T.
+  const __m256i limitsL = _mm256_setr_epi64x(0, 0, 52, 48);
   std::uint32_t maskL = 0;
   for (std::uint32_t j = 0; j < countL; ++j) {
     const __m256i rowL = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(headA + j));
-    const __m256i usableL = _mm256_and_si256(_mm256_permute4x64_epi64(rowL, 0xEE), galleryMaskL);
+    // [m0 m1 m0 m1] by a broadcast load rather than a permutation.
+    const __m256i masksL = _mm256_broadcastsi128_si256(
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(&headA[j].mask0)));
+    const __m256i usableL = _mm256_and_si256(masksL, galleryMaskL);
     const __m256i countedL = _mm256_and_si256(_mm256_xor_si256(rowL, codeL), usableL);
     const __m256i bitsL = bitCount64(countedL);  // [D0 D1 T0 T1]
-    // Running sums within each 128-bit half: [D0 D0+D1 T0 T0+T1].
+    // Running sums within each 128-bit half: [D0 D T0 T]; then [T D D0 D]: the entry's
+    // counters in lanes 0, 1 and the left sides of both tests in lanes 2, 3.
     const __m256i sumsL = _mm256_add_epi64(bitsL, _mm256_slli_si256(bitsL, 8));
-    // total and diff are adjacent in the entry: store [T D].
-    const __m256i storeL = _mm256_permute4x64_epi64(sumsL, 0x07);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(&headA[j].total), _mm256_castsi256_si128(storeL));
-    const __m256i leftL = _mm256_slli_epi64(sumsL, 7);
-    const __m256i rightL = _mm256_mul_epu32(_mm256_permute4x64_epi64(sumsL, 0xEE), limitsL);
+    const __m256i outL = _mm256_permute4x64_epi64(sumsL, 0x47);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(&headA[j].total), _mm256_castsi256_si128(outL));
+    const __m256i leftL = _mm256_slli_epi64(outL, 7);
+    const __m256i rightL = _mm256_mul_epu32(sumsL, limitsL);
     const int passL = _mm256_movemask_pd(_mm256_castsi256_pd(_mm256_cmpgt_epi64(rightL, leftL)));
-    maskL = (maskL << 1) | static_cast<std::uint32_t>((passL & 3) == 3);
+    maskL = (maskL << 1) | static_cast<std::uint32_t>((passL & 0xC) == 0xC);
   }
   return maskL;
 }
