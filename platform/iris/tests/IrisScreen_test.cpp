@@ -109,10 +109,11 @@ TEST_F(IrisScreenTest, GoldenRowsAtTheLimitsOfBothTests) {
   }
 }
 
-// Every path against the portable reference: random codes of every mask density, row counts
-// 0..34 (beyond 32 the rows are ignored), gallery data at every offset in a 16-byte block and
-// head tables not aligned to their register width; masks, counters and the words the screening
-// must not touch are compared in full.
+// Every path against the portable reference: random codes of every mask density (all masked to
+// all usable), galleries equal or close to one of the rows, row counts 0..34 (beyond 32 the rows
+// are ignored), gallery data at every offset in a 16-byte block and head tables not aligned to
+// their register width; masks, counters and the words the screening must not touch are compared
+// in full.
 TEST_F(IrisScreenTest, EveryPathAgreesWithThePortableReference) {
   const QrlIrisScreenFn referenceL = kxegm::irisscreen::function(Path::Portable);
   const std::vector<Path> pathsL = supportedPaths();
@@ -129,6 +130,12 @@ TEST_F(IrisScreenTest, EveryPathAgreesWithThePortableReference) {
     for (auto& e : tableL) e = randomEntry(usableL);
     std::uint64_t g0L = galleryWord(static_cast<std::uint32_t>(rngM()), randomMask(usableL));
     std::uint64_t g1L = galleryWord(static_cast<std::uint32_t>(rngM()), randomMask(usableL));
+    if (trial % 5 == 3 && countL > 0) {
+      // Equal to one row, mask bits and all: it passes there unless no bit is usable.
+      const QrlIrisHeadEntry& rowL = tableL[static_cast<std::size_t>(trial) % countL];
+      g0L = rowL.word0;
+      g1L = rowL.word1;
+    }
     if (trial % 5 == 1 && countL > 0) {
       // Close to one row: a few code bits flipped, so that passing rows occur at every density.
       const QrlIrisHeadEntry& rowL = tableL[static_cast<std::size_t>(trial) % countL];
