@@ -36,6 +36,8 @@
 #include <quarlen/TemplateMatcherMultipass_Stage.h>
 #include <quarlen/TemplateMatcherMultipass_TemplateContainer.h>
 
+#include "multipass/StageWorkers.h"
+
 namespace {
 
 using namespace qridy;
@@ -288,7 +290,8 @@ void BM_Identify(benchmark::State& stateA, Gallery& (*galleryA)()) {
   stateA.counters["enrolments/s"] = gL.enrolPerSecond;
 }
 
-// The engines alone over the first pass's memory, on two threads (as the pass's two workers).
+// The engines alone over the first pass's memory, on two threads (as the pass's two workers), with
+// the workers' look-ahead.
 void BM_RawScanFirstPass(benchmark::State& stateA, Gallery& (*galleryA)(), Algorithm algorithmA,
                          Modality modalityA, Instance instanceA) {
   Gallery& gL = galleryA();
@@ -315,8 +318,11 @@ void BM_RawScanFirstPass(benchmark::State& stateA, Gallery& (*galleryA)(), Algor
         const std::size_t halfL = entriesL.size() / 2;
         const std::size_t firstL = t == 0 ? 0 : halfL, lastL = t == 0 ? halfL : entriesL.size();
         float b = -1e30f;
-        for (std::size_t i = firstL; i < lastL; ++i) {
-          b = std::max(b, engines[t]->matchGallery(entriesL[i].data, sizeL));
+        const GalleryEntry* endL = entriesL.data() + lastL;
+        const qrbase::stageworkers::Prefetcher prefetcherL(*engines[t], sizeL, endL);
+        for (const GalleryEntry* e = entriesL.data() + firstL; e != endL; ++e) {
+          prefetcherL.ahead(e);
+          b = std::max(b, engines[t]->matchGallery(e->data, sizeL));
         }
         bestL[t] = b;
       });

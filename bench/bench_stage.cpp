@@ -1,5 +1,6 @@
 // One pass of identification over a large memory stage, beside the engine's raw scan of the same
-// memory and the machine's read bandwidth, all in one run; the selection of the best K against
+// memory and the machine's read bandwidth, all in one run; for iris also the screening call
+// alone, its AVX-512 path against the portable reference; the selection of the best K against
 // std::nth_element; the per-probe cost of similarity-matrix whitening.
 //
 //   bench_stage --benchmark_filter=... (sizes fixed: 1 000 000 entries, K = 1000)
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include <qrlcore/QuarlenInformation.h>
+#include <qrliris/IrisScreen.h>
 #include <quarlen/IdRecordImp.h>
 #include <quarlen/Simmatwhitening.h>
 #include <quarlen/StageMatchEngine_Base.h>
@@ -27,9 +29,13 @@
 #include <quarlen/TemplateMatcherMultipass_Stage_MemManager.h>
 #include <quarlen/UniqueMetadataContainer.h>
 
+#include "engines/iris/StageMatchEngine_Iris_Daugman_2010.h"
+#include "multipass/StageWorkers.h"
+
 namespace {
 
 using namespace qridy;
+using qrbase::GalleryEntry;
 using qrbase::MatchConfigData;
 using qrbase::TemplateMatcherMultipass_Stage_Common;
 using qrbase::TemplateMatcherMultipass_Stage_MemManager;
@@ -157,7 +163,8 @@ void BM_ReadBandwidth(benchmark::State& stateA, Gallery& (*galleryA)()) {
   stateA.SetBytesProcessed(static_cast<std::int64_t>(stateA.iterations() * bytesL));
 }
 
-// The engine alone over the same entries, keeping only the best score.
+// The engine alone over the same entries, keeping only the best score, with the look-ahead of
+// the stage's workers.
 void BM_RawScan(benchmark::State& stateA, Gallery& (*galleryA)()) {
   const Gallery& gL = galleryA();
   std::unique_ptr<StageMatchEngine_Base> eL(StageMatchEngine_Base::createStageEngine(gL.algorithm));
@@ -166,13 +173,47 @@ void BM_RawScan(benchmark::State& stateA, Gallery& (*galleryA)()) {
   const unsigned sizeL = gL.stage->dataSize();
   for (auto _ : stateA) {
     float bestL = -1e30f;
-    for (const auto& e : entriesL) bestL = std::max(bestL, eL->matchGallery(e.data, sizeL));
+    const GalleryEntry* endL = entriesL.data() + entriesL.size();
+    const qrbase::stageworkers::Prefetcher prefetcherL(*eL, sizeL, endL);
+    for (const GalleryEntry* e = entriesL.data(); e != endL; ++e) {
+      prefetcherL.ahead(e);
+      bestL = std::max(bestL, eL->matchGallery(e->data, sizeL));
+    }
     benchmark::DoNotOptimize(bestL);
   }
   stateA.counters["comparisons/s"] = benchmark::Counter(
       static_cast<double>(stateA.iterations() * entriesL.size()), benchmark::Counter::kIsRate);
   stateA.SetBytesProcessed(
       static_cast<std::int64_t>(stateA.iterations() * entriesL.size() * sizeL));
+}
+
+// The screening call of one processor path alone over the same entries (the first 16 bytes of
+// each), for the engine's head table of k = 3: the SIMD paths against the portable reference.
+void BM_Screen(benchmark::State& stateA, kxegm::irisscreen::Path pathA) {
+  const QrlIrisScreenFn screenL = kxegm::irisscreen::function(pathA);
+  if (screenL == nullptr) {
+    stateA.SkipWithError("path not supported here");
+    return;
+  }
+  const Gallery& gL = irisGallery();
+  qridy::StageMatchEngine_Iris_Daugman_2010_POPCNT engineL;
+  engineL.setProbeForIdentification(gL.probe.data(), static_cast<unsigned>(gL.probe.size()));
+  std::vector<QrlIrisHeadEntry> headL(engineL.headTable(),
+                                      engineL.headTable() + engineL.rowCount());
+  const auto& entriesL = gL.stage->galleryVec();
+  for (auto _ : stateA) {
+    std::uint32_t passedL = 0;
+    const GalleryEntry* endL = entriesL.data() + entriesL.size();
+    const qrbase::stageworkers::Prefetcher prefetcherL(*eL, sizeL, endL);
+    for (const GalleryEntry* e = entriesL.data(); e != endL; ++e) {
+      prefetcherL.ahead(e);
+      passedL += screenL(e->data, headL.data(), static_cast<std::uint32_t>(headL.size())) != 0;
+    }
+    benchmark::DoNotOptimize(passedL);
+  }
+  stateA.counters["comparisons/s"] = benchmark::Counter(
+      static_cast<double>(stateA.iterations() * entriesL.size()), benchmark::Counter::kIsRate);
+  stateA.SetLabel(kxegm::irisscreen::pathName(pathA));
 }
 
 // One pass of the common identifier with K = 1000 on range(0) workers.
@@ -297,6 +338,14 @@ BENCHMARK_CAPTURE(BM_ReadBandwidth, daugman2010, irisGallery)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_RawScan, daugman2010, irisGallery)
+    ->Iterations(3)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Screen, daugman2010_portable, kxegm::irisscreen::Path::Portable)
+    ->Iterations(3)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Screen, daugman2010_avx512, kxegm::irisscreen::Path::Avx512)
     ->Iterations(3)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);

@@ -27,29 +27,6 @@ qridy::IdentityMetadata* writable(const GalleryEntry& entryA) {
   return const_cast<qridy::IdentityMetadata*>(entryA.metadata);
 }
 
-// Scans in gallery order ask the memory for the entry kAheadBytes of data ahead of the one they
-// score: the processor's own prefetcher stops at every page and keeps a scan well below the
-// memory's bandwidth.
-class Prefetcher {
- public:
-  Prefetcher(const qridy::StageMatchEngine_Base& engineA, unsigned int dataSizeA,
-             const GalleryEntry* endA)
-      : bytesM(engineA.galleryBytesRead(dataSizeA)), endM(endA) {
-    constexpr std::size_t kAheadBytes = 4096;
-    distanceM = std::clamp<std::size_t>(kAheadBytes / std::max(bytesM, 64u), 4, 32);
-  }
-  void ahead(const GalleryEntry* entryA) const {
-    if (endM - entryA <= static_cast<std::ptrdiff_t>(distanceM)) return;
-    const unsigned char* dataL = entryA[distanceM].data;
-    for (unsigned int o = 0; o < bytesM; o += 64) __builtin_prefetch(dataL + o);
-  }
-
- private:
-  unsigned int bytesM;
-  const GalleryEntry* endM;
-  std::size_t distanceM;
-};
-
 }  // namespace
 
 PassSettings passSettings(const TemplateMatcherMultipass_Stage_Common& stageA,

@@ -4,12 +4,14 @@
 // gallery over the engines, the two worker loops (with and without person mask), the final
 // selection of the best K and the recording into the identity results.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <vector>
 
 #include <quarlen/ShardExchange.h>
+#include <quarlen/StageMatchEngine_Base.h>
 #include <quarlen/TemplateMatcherMultipass_Stage.h>
 #include <quarlen/TemplateMatcherMultipass_Stage_Common.h>
 
@@ -84,6 +86,29 @@ class RunningThreshold {
 std::vector<WorkerData> partition(const GalleryEntryData& galleryA,
                                   const std::vector<qridy::StageMatchEngine_Base*>& enginesA,
                                   const PassSettings& settingsA);
+
+// Scans in gallery order ask the memory for the entry about 4 KB of read data ahead of the one
+// they score, as much of it as the engine reads (galleryBytesRead): the slots lie too far apart
+// for the processor's own prefetchers, which also stop at every page, to keep ahead of a scan.
+class Prefetcher {
+ public:
+  Prefetcher(const qridy::StageMatchEngine_Base& engineA, unsigned int dataSizeA,
+             const GalleryEntry* endA)
+      : bytesM(engineA.galleryBytesRead(dataSizeA)), endM(endA) {
+    constexpr std::size_t kAheadBytes = 4096;
+    distanceM = std::clamp<std::size_t>(kAheadBytes / std::max(bytesM, 64u), 4, 32);
+  }
+  void ahead(const GalleryEntry* entryA) const {
+    if (endM - entryA <= static_cast<std::ptrdiff_t>(distanceM)) return;
+    const unsigned char* dataL = entryA[distanceM].data;
+    for (unsigned int o = 0; o < bytesM; o += 64) __builtin_prefetch(dataL + o);
+  }
+
+ private:
+  unsigned int bytesM;
+  const GalleryEntry* endM;
+  std::size_t distanceM;
+};
 
 // Scores the worker's slice with its engine (which holds the probe): a candidate is kept when
 // its score is above the running threshold, which rises to the median of the last

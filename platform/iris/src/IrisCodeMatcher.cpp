@@ -5,6 +5,9 @@
 #include <new>
 
 #include <qrliris/IrisCodeForms.h>
+#include <qrliris/IrisScreen.h>
+
+#include "IrisWordCount.h"
 
 namespace {
 
@@ -15,81 +18,26 @@ using kxegm::irisforms::kWords;
 constexpr int kSixRingWords = 24;
 constexpr std::size_t kTableBytes = kQrlIrisRows * kQrlIrisRowBytes;
 
-inline std::uint64_t load64(const void* pA) {
-  std::uint64_t vL;
-  std::memcpy(&vL, pA, 8);
-  return vL;
-}
-
-// The helpers below are always inlined, so that in the functions compiled for POPCNT the
-// builtin becomes the instruction, while the portable functions never contain it.
-#define QRLIRIS_INLINE __attribute__((always_inline)) inline
-
-template <bool Hardware>
-QRLIRIS_INLINE unsigned popcount(std::uint64_t xA) {
-  if constexpr (Hardware) {
-    return static_cast<unsigned>(__builtin_popcountll(xA));
-  } else {
-    xA = xA - ((xA >> 1) & 0x5555555555555555ull);
-    xA = (xA & 0x3333333333333333ull) + ((xA >> 2) & 0x3333333333333333ull);
-    xA = (xA + (xA >> 4)) & 0x0F0F0F0F0F0F0F0Full;
-    return static_cast<unsigned>((xA * 0x0101010101010101ull) >> 56);
-  }
-}
+using kxegm::irisword::countOne;
+using kxegm::irisword::load64;
 
 #if defined(__x86_64__) || defined(__i386__)
 #define QRLIRIS_HW_TARGET __attribute__((target("popcnt")))
-bool processorHasPopcnt() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("popcnt");
-}
 #else
 #define QRLIRIS_HW_TARGET
-bool processorHasPopcnt() {
-  return false;
-}
 #endif
-
-// Counts one gallery word g against probe code word p and its mask word m (mask in the low half).
-template <bool Hardware>
-QRLIRIS_INLINE void countOne(std::uint64_t gA, std::uint64_t pA, std::uint64_t mA,
-                             std::uint64_t& totalA, std::uint64_t& diffA) {
-  const std::uint64_t usableL = (gA >> 32) & mA;
-  totalA += popcount<Hardware>(usableL);
-  diffA += popcount<Hardware>((gA ^ pA) & usableL);
-}
-
-template <bool Hardware>
-QRLIRIS_INLINE std::uint32_t screen(const void* galleryA, QrlIrisHeadEntry* headA,
-                                    std::uint32_t rowCountA) {
-  const std::uint64_t g0L = load64(galleryA);
-  const std::uint64_t g1L = load64(static_cast<const unsigned char*>(galleryA) + 8);
-  const std::uint32_t countL = rowCountA > 32 ? 32 : rowCountA;
-  std::uint32_t maskL = 0;
-  for (std::uint32_t j = 0; j < countL; ++j) {
-    QrlIrisHeadEntry& eL = headA[j];
-    std::uint64_t totalL = 0, diffL = 0;
-    countOne<Hardware>(g0L, eL.word0, eL.mask0, totalL, diffL);
-    const bool firstL = diffL * 128 < totalL * 52;
-    countOne<Hardware>(g1L, eL.word1, eL.mask1, totalL, diffL);
-    eL.total = totalL;
-    eL.diff = diffL;
-    if (firstL && diffL * 128 < totalL * 48) maskL |= 1u << (countL - 1 - j);
-  }
-  return maskL;
-}
 
 QRLIRIS_HW_TARGET void countWordHardware(const void* galleryWordA, const std::uint64_t* probeWordA,
                                          std::uint64_t* totalA, std::uint64_t* diffA) {
   countOne<true>(load64(galleryWordA), probeWordA[0], probeWordA[kWords], *totalA, *diffA);
 }
 
-QRLIRIS_HW_TARGET std::uint32_t screenHardware(const void* galleryA, QrlIrisHeadEntry* headA,
-                                               std::uint32_t rowCountA) {
-  return screen<true>(galleryA, headA, rowCountA);
+const bool kHasPopcnt = kxegm::irisscreen::supported(kxegm::irisscreen::Path::Popcnt);
+// The screening kernel of this processor's path, resolved once.
+QrlIrisScreenFn screenKernel() {
+  static const QrlIrisScreenFn kernelS = kxegm::irisscreen::function(kxegm::irisscreen::active());
+  return kernelS;
 }
-
-const bool kHasPopcnt = processorHasPopcnt();
 
 // Fills one row from a turned record-form code: the matcher-form words and their mask words.
 void fillRow(const unsigned char* turnedRecordA, int wordsA, unsigned char* rowA) {
@@ -158,8 +106,7 @@ void qrlIrisCountWordPortable(const void* galleryWordA, const std::uint64_t* pro
 
 std::uint32_t qrlIrisScreenRotations(const void* galleryA, QrlIrisHeadEntry* headA,
                                      std::uint32_t rowCountA) {
-  return kHasPopcnt ? screenHardware(galleryA, headA, rowCountA)
-                    : screen<false>(galleryA, headA, rowCountA);
+  return screenKernel()(galleryA, headA, rowCountA);
 }
 
 void* qrlIrisProcByOrdinal(unsigned ordinalA) {
@@ -173,7 +120,8 @@ void* qrlIrisProcByOrdinal(unsigned ordinalA) {
     case 22:
       return reinterpret_cast<void*>(&qrlIrisCountWordPortable);
     case 23:
-      return reinterpret_cast<void*>(&qrlIrisScreenRotations);
+      // The kernel itself, one call less per gallery entry than through the export.
+      return reinterpret_cast<void*>(screenKernel());
     default:
       return nullptr;
   }

@@ -96,7 +96,8 @@ float StageMatchEngine_Iris_Daugman_2010::normalisedScore(float bitsA, float dif
 StageMatchEngine_Iris_Daugman_2010_POPCNT::StageMatchEngine_Iris_Daugman_2010_POPCNT()
     : StageMatchEngine_Iris_Daugman_2010(
           engines::IrisMatcherLibrary::get().countWord,
-          "qridy::StageMatchEngine_Iris_Daugman_2010_POPCNT::setProbeForIdentification") {
+          "qridy::StageMatchEngine_Iris_Daugman_2010_POPCNT::setProbeForIdentification"),
+      screenM(engines::IrisMatcherLibrary::get().screenRotations) {
   kxntc::debug << "Use internal iris matching engine -> StageMatchEngine_Iris_Daugman_2010_POPCNT";
   kxntc::notify(kxntc::debug);
   if (!CpuFeatures::hasPopcnt()) {
@@ -142,12 +143,16 @@ void StageMatchEngine_Iris_Daugman_2010_POPCNT::fillHeadTable() {
 float StageMatchEngine_Iris_Daugman_2010_POPCNT::matchGallery(const unsigned char* galleryDataA,
                                                               unsigned int gallerySizeA) {
   if (handleM == nullptr || gallerySizeA < kGalleryBytes) return 0.0f;
-  const std::uint32_t maskL =
-      engines::IrisMatcherLibrary::get().screenRotations(galleryDataA, headM, rowCountM);
-  if (maskL == 0 || firstRowM > lastRowM) return 0.0f;
+  std::uint32_t maskL = screenM(galleryDataA, headM, rowCountM);
+  // Most gallery entries are impostors whose every row fails the screening.
+  if (__builtin_expect(maskL == 0, 1) || firstRowM > lastRowM) return 0.0f;
   Best bestL;
-  for (std::uint32_t j = 0; j < rowCountM; ++j) {
-    if (((maskL >> (rowCountM - 1 - j)) & 1u) == 0) continue;
+  // Row j holds bit count - 1 - j: the highest set bit is the first surviving row, and the rows
+  // are visited in order (a later row replaces the best only when it is strictly better).
+  while (maskL != 0) {
+    const int bitL = 31 - __builtin_clz(maskL);
+    maskL ^= 1u << bitL;
+    const std::uint32_t j = rowCountM - 1 - static_cast<std::uint32_t>(bitL);
     searchRest(galleryDataA, firstRowM + static_cast<int>(j), headM[j].total, headM[j].diff, bestL);
   }
   return refineAndScore(galleryDataA, bestL);

@@ -84,6 +84,7 @@ class StageMatchEngine_Iris_Daugman_2010_POPCNT : public StageMatchEngine_Iris_D
  private:
   void fillHeadTable();
 
+  QrlIrisScreenFn screenM;  // the library's screening call (23), looked up once
   std::uint32_t rowCountM = 7;
   const std::uint64_t* firstRowPtrM = nullptr;
   AlignedBuffer headBufferM;  // the head table's memory

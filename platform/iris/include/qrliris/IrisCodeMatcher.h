@@ -89,6 +89,8 @@ QRLIRIS_EXPORT void qrlIrisCountWordPortable(const void* galleryWordA,
 // against the entry, stores the sums in its total and diff, and sets bit rowCountA - 1 - j of
 // the result when entry j passes both early tests of the full-code matcher:
 // diff(word 0) * 128 < total(word 0) * 52 and diff(words 0, 1) * 128 < total(words 0, 1) * 48.
+// Runs the fastest of the processor paths of qrliris/IrisScreen.h; the gallery data and the
+// entries need no alignment.
 QRLIRIS_EXPORT std::uint32_t qrlIrisScreenRotations(const void* galleryA, QrlIrisHeadEntry* headA,
                                                     std::uint32_t rowCountA);
 
