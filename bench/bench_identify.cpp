@@ -318,9 +318,9 @@ void BM_RawScanFirstPass(benchmark::State& stateA, Gallery& (*galleryA)(), Algor
         const std::size_t halfL = entriesL.size() / 2;
         const std::size_t firstL = t == 0 ? 0 : halfL, lastL = t == 0 ? halfL : entriesL.size();
         float b = -1e30f;
-        const GalleryEntry* endL = entriesL.data() + lastL;
+        const qrbase::GalleryEntry* endL = entriesL.data() + lastL;
         const qrbase::stageworkers::Prefetcher prefetcherL(*engines[t], sizeL, endL);
-        for (const GalleryEntry* e = entriesL.data() + firstL; e != endL; ++e) {
+        for (const qrbase::GalleryEntry* e = entriesL.data() + firstL; e != endL; ++e) {
           prefetcherL.ahead(e);
           b = std::max(b, engines[t]->matchGallery(e->data, sizeL));
         }

@@ -204,7 +204,7 @@ void BM_Screen(benchmark::State& stateA, kxegm::irisscreen::Path pathA) {
   for (auto _ : stateA) {
     std::uint32_t passedL = 0;
     const GalleryEntry* endL = entriesL.data() + entriesL.size();
-    const qrbase::stageworkers::Prefetcher prefetcherL(*eL, sizeL, endL);
+    const qrbase::stageworkers::Prefetcher prefetcherL(engineL, gL.stage->dataSize(), endL);
     for (const GalleryEntry* e = entriesL.data(); e != endL; ++e) {
       prefetcherL.ahead(e);
       passedL += screenL(e->data, headL.data(), static_cast<std::uint32_t>(headL.size())) != 0;
