@@ -2,6 +2,7 @@
 //
 //   face: 1 000 000 identities with an hgmByte block (256 bytes) and an hgmFloat block (256
 //         floats); a two-pass pipeline: hgmByte keeps 1000, hgmFloat ranks them (100 returned);
+//   faceBits: the same with hgm bits (the 256 signs, 32 bytes) in place of hgmByte;
 //   iris: 1 000 000 daugman2010 codes, one pass keeping 100.
 //
 // Reported beside each other in one run: latency per probe (median and 99th percentile) on one
@@ -28,6 +29,7 @@
 
 #include <qrlcore/QuarlenInformation.h>
 #include <qrlface/ByteMinimalGraph.h>
+#include <qrlface/GaborJets.h>
 #include <quarlen/IdRecordImp.h>
 #include <quarlen/ResultTreeList.h>
 #include <quarlen/StageMatchEngine_Base.h>
@@ -78,6 +80,10 @@ void installConfig() {
       << d << "/face\">\n"
       << "  <memory modality=\"face\" instance=\"faceFrontal\" algorithm=\"hgmByte\"/>\n"
       << "  <memory modality=\"face\" instance=\"faceFrontal\" algorithm=\"hgmFloat\"/>\n"
+      << " </storage>\n <storage id=\"faceBits\" reserveNumberOfTemplates=\"" << nL
+      << "\" folder=\"" << d << "/faceBits\">\n"
+      << "  <memory modality=\"face\" instance=\"faceFrontal\" algorithm=\"hgm\"/>\n"
+      << "  <memory modality=\"face\" instance=\"faceFrontal\" algorithm=\"hgmFloat\"/>\n"
       << " </storage>\n <storage id=\"iris\" reserveNumberOfTemplates=\"" << nL << "\" folder=\""
       << d << "/iris\">\n"
       << "  <memory modality=\"iris\" instance=\"irisLeft\" algorithm=\"daugman2010\"/>\n"
@@ -85,6 +91,9 @@ void installConfig() {
   std::ofstream(d + "/pipelines.xml")
       << "<pipelines>\n <multipass id=\"face\">\n"
       << stageXml("hgmByte", "face", "faceFrontal", 1000)
+      << stageXml("hgmFloat", "face", "faceFrontal", 100) << " </multipass>\n"
+      << " <multipass id=\"faceBits\">\n"
+      << stageXml("hgm", "face", "faceFrontal", 1000)
       << stageXml("hgmFloat", "face", "faceFrontal", 100) << " </multipass>\n"
       << " <multipass id=\"iris\">\n"
       << stageXml("daugman2010", "iris", "irisLeft", 100) << " </multipass>\n</pipelines>\n";
@@ -125,17 +134,26 @@ std::vector<float> faceSample(std::uint64_t idA, std::uint64_t seedA) {
   return vL;
 }
 
-void addFaceBlocks(IdRecordImp& recordA, const std::vector<float>& vA, std::uint64_t sampleA) {
-  std::unique_ptr<TemplateBlockImp> floatL(TemplateBlockImp::createTemplateBlock(AlgHgmFloat));
-  const auto* fL = reinterpret_cast<const unsigned char*>(vA.data());
-  floatL->setData(fL, kDim * 4, fL, kDim * 4, false);
-  recordA.addTemplateBlock(floatL.release(), ModalityFace, InstanceFaceFrontal, {0, sampleA});
+void addBlock(IdRecordImp& recordA, Algorithm algorithmA, const void* dataA, unsigned sizeA,
+              std::uint64_t sampleA) {
+  std::unique_ptr<TemplateBlockImp> bL(TemplateBlockImp::createTemplateBlock(algorithmA));
+  const auto* pL = static_cast<const unsigned char*>(dataA);
+  bL->setData(pL, sizeA, pL, sizeA, false);
+  recordA.addTemplateBlock(bL.release(), ModalityFace, InstanceFaceFrontal, {0, sampleA});
+}
+
+// The hgmFloat block and the first pass's block (hgmByte or hgm bits) of a face vector.
+void addFaceBlocks(IdRecordImp& recordA, const std::vector<float>& vA, std::uint64_t sampleA,
+                   Algorithm firstA) {
+  addBlock(recordA, AlgHgmFloat, vA.data(), kDim * 4, sampleA);
+  if (firstA == AlgHgm) {
+    const std::vector<unsigned char> bitsL = kxegm::bitJets(vA);
+    addBlock(recordA, AlgHgm, bitsL.data(), static_cast<unsigned>(bitsL.size()), sampleA);
+    return;
+  }
   std::vector<signed char> qL(kDim);
   kxegm::ByteMinimalGraph::quantize(vA.data(), kDim, qL.data());
-  std::unique_ptr<TemplateBlockImp> byteL(TemplateBlockImp::createTemplateBlock(AlgHgmByte));
-  const auto* bL = reinterpret_cast<const unsigned char*>(qL.data());
-  byteL->setData(bL, kDim, bL, kDim, false);
-  recordA.addTemplateBlock(byteL.release(), ModalityFace, InstanceFaceFrontal, {0, sampleA});
+  addBlock(recordA, AlgHgmByte, qL.data(), kDim, sampleA);
 }
 
 std::vector<unsigned char> irisOf(std::uint64_t idA) {
@@ -177,33 +195,40 @@ struct Gallery {
   std::vector<std::uint64_t> mates;
 };
 
+Gallery makeFaceGallery(const char* storageA, Algorithm firstA) {
+  installConfig();
+  Gallery gL;
+  gL.matcher = std::make_unique<TemplateMatcherMultipass>();
+  gL.matcher->init(storageA, nullptr, 0, false);
+  gL.matcher->addMatchingPipeline(storageA);
+  const std::size_t nL = identities();
+  const auto startL = Clock::now();
+  for (std::uint64_t i = 0; i < nL; ++i) {
+    IdRecordImp recordL;
+    recordL.setIdRecordKey(IdRecordKey(i, i));
+    addFaceBlocks(recordL, faceOf(i), i, firstA);
+    gL.matcher->addIdRecord(&recordL, nullptr, false);
+  }
+  gL.enrolPerSecond =
+      static_cast<double>(nL) / std::chrono::duration<double>(Clock::now() - startL).count();
+  for (unsigned p = 0; p < 4 * kProbes; ++p) {
+    const std::uint64_t mateL = (p * 2654435761ull) % nL;
+    auto probeL = std::make_unique<IdRecordImp>();
+    probeL->setIdRecordKey(IdRecordKey(~0ull, p));
+    addFaceBlocks(*probeL, faceSample(mateL, p), p, firstA);
+    gL.mates.push_back(mateL);
+    gL.probes.push_back(std::move(probeL));
+  }
+  return gL;
+}
+
 Gallery& faceGallery() {
-  static Gallery gS = [] {
-    installConfig();
-    Gallery gL;
-    gL.matcher = std::make_unique<TemplateMatcherMultipass>();
-    gL.matcher->init("face", nullptr, 0, false);
-    gL.matcher->addMatchingPipeline("face");
-    const std::size_t nL = identities();
-    const auto startL = Clock::now();
-    for (std::uint64_t i = 0; i < nL; ++i) {
-      IdRecordImp recordL;
-      recordL.setIdRecordKey(IdRecordKey(i, i));
-      addFaceBlocks(recordL, faceOf(i), i);
-      gL.matcher->addIdRecord(&recordL, nullptr, false);
-    }
-    gL.enrolPerSecond =
-        static_cast<double>(nL) / std::chrono::duration<double>(Clock::now() - startL).count();
-    for (unsigned p = 0; p < 4 * kProbes; ++p) {
-      const std::uint64_t mateL = (p * 2654435761ull) % nL;
-      auto probeL = std::make_unique<IdRecordImp>();
-      probeL->setIdRecordKey(IdRecordKey(~0ull, p));
-      addFaceBlocks(*probeL, faceSample(mateL, p), p);
-      gL.mates.push_back(mateL);
-      gL.probes.push_back(std::move(probeL));
-    }
-    return gL;
-  }();
+  static Gallery gS = makeFaceGallery("face", AlgHgmByte);
+  return gS;
+}
+
+Gallery& faceBitsGallery() {
+  static Gallery gS = makeFaceGallery("faceBits", AlgHgm);
   return gS;
 }
 
@@ -337,8 +362,8 @@ void BM_RawScanFirstPass(benchmark::State& stateA, Gallery& (*galleryA)(), Algor
 }
 
 // Rank 1 of the two-pass face pipeline against a brute-force hgmFloat search of every identity.
-void BM_Rank1AgainstBruteForce(benchmark::State& stateA) {
-  Gallery& gL = faceGallery();
+void BM_Rank1AgainstBruteForce(benchmark::State& stateA, Gallery& (*galleryA)()) {
+  Gallery& gL = galleryA();
   const qrbase::TemplateMatcherMultipass_Stage* stageL =
       gL.matcher->getTemplateContainer()->memoryStage(
           {ModalityFace, InstanceFaceFrontal, AlgHgmFloat});
@@ -390,7 +415,26 @@ BENCHMARK_CAPTURE(BM_Identify, face, faceGallery)
     ->Iterations(1)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Rank1AgainstBruteForce)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Rank1AgainstBruteForce, face, faceGallery)
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_RawScanFirstPass, faceBits_hgm, faceBitsGallery, AlgHgm, ModalityFace,
+                  InstanceFaceFrontal)
+    ->Iterations(5)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Identify, faceBits, faceBitsGallery)
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(4)
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Rank1AgainstBruteForce, faceBits, faceBitsGallery)
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_RawScanFirstPass, iris_daugman2010, irisGallery, AlgDaugman2010, ModalityIris,
                   InstanceIrisLeft)
     ->Iterations(3)
