@@ -80,43 +80,44 @@ class QRLFINGER_EXPORT MinutiaeMatcher {
     float cosR, sinR, dx, dy;
   };
   void prepareGallery(const FingerprintTemplate& galleryA);
-  int gridColumn(float xA) const {
-    const float cL = (xA - gridX0M) / kGridCell;
-    return cL < 0.0f ? 0 : std::min(gridWM - 1, static_cast<int>(cL));
-  }
-  int gridRow(float yA) const {
-    const float cL = (yA - gridY0M) / kGridCell;
-    return cL < 0.0f ? 0 : std::min(gridHM - 1, static_cast<int>(cL));
-  }
-  int gridCell(float xA, float yA) const { return gridRow(yA) * gridWM + gridColumn(xA); }
+  // The probe turned by the central rotation of rotation cell binA, in sixteenths of a pixel
+  // (x, y per probe minutia); computed on first use after setProbe.
+  const std::int32_t* rotatedProbe(int binA);
   int pair(const Motion& motionA, int distanceA, int angleA,
            std::vector<std::pair<int, int>>* pairsA);
   Motion fit(const std::vector<std::pair<int, int>>& pairsA, const Motion& startA) const;
 
   static constexpr int kBins = kAngleUnits / kRotationCell;
-  static constexpr int kGridCell = 32;      // pixels
-  static constexpr int kMaxGrid = 64;       // cells a side
-  static constexpr int kMaxVoteGrid = 160;  // translation cells a side
+  static constexpr int kMaxVoteGrid = 160;        // translation cells a side
+  static constexpr std::size_t kMaxIndex = 4095;  // minutiae a side (n m votes fit the count)
 
   bool hasProbeM = false;
   std::int8_t probeOrientationM = 0;
   std::uint8_t probeConfidenceM = 0;
   float centreXM = 0.0f, centreYM = 0.0f;
-  float probeRadiusM = 0.0f;    // the largest distance of a probe minutia from the centre
-  std::vector<Point> probeM;    // centred, best quality first
-  std::vector<float> rotatedM;  // per rotation cell: x, y of each probe minutia turned
-  // Scratch.
-  std::vector<Point> galleryM;  // sorted by direction
+  float probeRadiusM = 0.0f;           // the largest distance of a probe minutia from the centre
+  std::vector<Point> probeM;           // centred, best quality first
+  std::vector<std::int32_t> rotatedM;  // per rotation cell: x, y of each probe minutia turned
+  std::array<bool, kBins> rotatedReadyM{};
+  // Scratch. The gallery sorted by direction, with the first position of each direction.
+  std::vector<float> galleryXM, galleryYM;
+  std::vector<std::int32_t> galleryFixedM;  // x, y in sixteenths of a pixel
+  std::vector<std::uint8_t> galleryAngleM;
   std::array<std::uint16_t, kAngleUnits + 1> angleStartM{};
-  float gridX0M = 0.0f, gridY0M = 0.0f;
-  int gridWM = 1, gridHM = 1;
-  std::vector<std::uint32_t> gridStartM, gridNextM;
-  std::vector<std::uint16_t> gridItemsM;
-  float galleryMaxXM = 0.0f, galleryMaxYM = 0.0f;
-  // Votes of one rotation cell per translation cell (all 0 between rotation cells) and the
-  // translation cells voted for.
-  std::vector<std::uint16_t> votesM;
-  std::vector<std::uint32_t> touchedM;
+  float galleryMinXM = 0.0f, galleryMinYM = 0.0f, galleryMaxXM = 0.0f, galleryMaxYM = 0.0f;
+  // The pairs in the searched rotations (probe index | gallery index << 16) ordered by their
+  // direction difference in steps of kRotationCell (bucketStartM: the first pair of each).
+  std::vector<std::uint32_t> candidatesM, bucketedM;
+  std::vector<std::uint8_t> bucketOfM;
+  std::array<std::uint32_t, kBins + 1> bucketStartM{};
+  // Votes per translation cell: the count in the low kCountBits bits, the stamp of the rotation
+  // cell counted above them; the stamp of the last rotation cell counted, and how much of the
+  // grid has been used since it was last cleared.
+  static constexpr int kCountBits = 24;
+  static constexpr std::uint32_t kCountMask = (1u << kCountBits) - 1;
+  std::vector<std::uint32_t> votesM;
+  std::uint32_t stampM = 0;
+  std::size_t votesUsedM = 0;
   std::vector<std::uint8_t> usedM;
   std::vector<std::pair<int, int>> pairsM, candidatePairsM;
 };
