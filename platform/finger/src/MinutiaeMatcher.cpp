@@ -68,6 +68,12 @@ void MinutiaeMatcher::setProbe(const FingerprintTemplate& probeA) {
     probeM[startL[255 - m.quality]++] = {m.x - centreXM, m.y - centreYM, m.angle, m.quality};
   }
   // The turned copies are made when a comparison first asks for them.
+  probeXM.resize(probeM.size());
+  probeYM.resize(probeM.size());
+  for (std::size_t i = 0; i < probeM.size(); ++i) {
+    probeXM[i] = probeM[i].x;
+    probeYM[i] = probeM[i].y;
+  }
   if (rotatedM.size() < 2 * kBins * probeM.size()) rotatedM.resize(2 * kBins * probeM.size());
   rotatedReadyM.fill(false);
   float radius2L = 0.0f;
@@ -78,15 +84,36 @@ void MinutiaeMatcher::setProbe(const FingerprintTemplate& probeA) {
   hasProbeM = true;
 }
 
+template <class Visit>
+void MinutiaeMatcher::forDirections(int lowA, int countA, Visit&& visitA) const {
+  const std::size_t mL = galleryAngleM.size();
+  if (countA >= kAngleUnits) {
+    visitA(std::size_t{0}, mL);
+    return;
+  }
+  const int fromL = lowA & (kAngleUnits - 1);
+  const int toL = (lowA + countA) & (kAngleUnits - 1);
+  if (fromL < toL) {
+    visitA(std::size_t{angleStartM[fromL]}, std::size_t{angleStartM[toL]});
+  } else {  // through direction 0
+    visitA(std::size_t{angleStartM[fromL]}, mL);
+    visitA(std::size_t{0}, std::size_t{angleStartM[toL]});
+  }
+}
+
 const std::int32_t* MinutiaeMatcher::rotatedProbe(int binA) {
-  std::int32_t* outL = rotatedM.data() + 2 * static_cast<std::size_t>(binA) * probeM.size();
+  const std::size_t nL = probeM.size();
+  std::int32_t* outL = rotatedM.data() + 2 * static_cast<std::size_t>(binA) * nL;
   if (rotatedReadyM[binA]) return outL;
   const int rL = binA * kRotationCell;
   const float cL = tables().cosL[rL], sL = tables().sinL[rL];
-  std::int32_t* pL = outL;
-  for (const Point& p : probeM) {
-    *pL++ = roundToInt(16.0f * (cL * p.x - sL * p.y));
-    *pL++ = roundToInt(16.0f * (sL * p.x + cL * p.y));
+  const float* xL = probeXM.data();
+  const float* yL = probeYM.data();
+  std::int32_t* outXL = outL;
+  std::int32_t* outYL = outL + nL;
+  for (std::size_t i = 0; i < nL; ++i) {
+    outXL[i] = roundToInt(16.0f * (cL * xL[i] - sL * yL[i]));
+    outYL[i] = roundToInt(16.0f * (sL * xL[i] + cL * yL[i]));
   }
   rotatedReadyM[binA] = true;
   return outL;
@@ -175,19 +202,9 @@ MatchResult MinutiaeMatcher::match(const FingerprintTemplate& galleryA,
         ++pairCountL;
       }
     };
-    if (everyPairL) {
-      takeRun(0, mL);
-      continue;
-    }
     // Gallery directions a + centre - halfWidth .. a + centre + halfWidth.
-    const int lowL = (aL + centreL - halfWidthL) & (kAngleUnits - 1);
-    const int highL = (aL + centreL + halfWidthL + 1) & (kAngleUnits - 1);
-    if (lowL < highL) {
-      takeRun(angleStartM[lowL], angleStartM[highL]);
-    } else {  // the run wraps through direction 0
-      takeRun(angleStartM[lowL], mL);
-      takeRun(0, angleStartM[highL]);
-    }
+    forDirections(aL + centreL - halfWidthL, everyPairL ? kAngleUnits : 2 * halfWidthL + 1,
+                  takeRun);
   }
   std::array<std::uint32_t, kBins + 1> nextL{};
   for (int q = 0; q < kBins; ++q) {
@@ -214,26 +231,33 @@ MatchResult MinutiaeMatcher::match(const FingerprintTemplate& galleryA,
       kMaxVoteGrid, static_cast<int>((16.0f * (galleryMaxXM + reachL) - x0L) / 256.0f) + 1);
   const int voteHL = std::min<int>(
       kMaxVoteGrid, static_cast<int>((16.0f * (galleryMaxYM + reachL) - y0L) / 256.0f) + 1);
-  const std::uint32_t sliceL = static_cast<std::uint32_t>(voteWL * voteHL);
-  if (votesM.size() < sliceL) votesM.resize(static_cast<std::size_t>(kMaxVoteGrid * kMaxVoteGrid));
-  const std::int32_t* galleryFixedL = galleryFixedM.data();
+  // Rows of a power of two cells; coordinates from the grid's corner.
+  int rowShiftL = 0;
+  while ((1 << rowShiftL) < voteWL) ++rowShiftL;
+  const std::uint32_t sliceL = static_cast<std::uint32_t>(voteHL) << rowShiftL;
+  if (votesM.size() < sliceL) votesM.resize(static_cast<std::size_t>(kMaxVoteGrid) << 8);
+  std::int32_t* galleryFixedL = galleryFixedM.data();
+  for (std::size_t j = 0; j < mL; ++j) {
+    galleryFixedL[2 * j] -= x0L;
+    galleryFixedL[2 * j + 1] -= y0L;
+  }
   // Unless the grid was cut to kMaxVoteGrid cells a side, every translation lies inside it.
   const bool cutL = voteWL == kMaxVoteGrid || voteHL == kMaxVoteGrid;
-  auto voteCell = [x0L, y0L, voteWL, voteHL](auto cutA, std::int32_t txA, std::int32_t tyA) {
-    int cxL = (txA - x0L) >> 8, cyL = (tyA - y0L) >> 8;
+  auto voteCell = [rowShiftL, voteWL, voteHL](auto cutA, std::int32_t txA, std::int32_t tyA) {
+    int cxL = txA >> 8, cyL = tyA >> 8;
     if (cutA) {
       cxL = std::min(voteWL - 1, std::max(0, cxL));
       cyL = std::min(voteHL - 1, std::max(0, cyL));
     }
-    return static_cast<std::uint32_t>(cyL * voteWL + cxL);
+    return static_cast<std::uint32_t>((cyL << rowShiftL) + cxL);
   };
   // A displacement limit refuses translations that move the probe's centre further.
   const bool limitedL = settingsA.maxDisplacement > 0;
   const float limit2L =
       static_cast<float>(settingsA.maxDisplacement) * static_cast<float>(settingsA.maxDisplacement);
   auto displacementOk = [&](std::int32_t txA, std::int32_t tyA) {
-    const float mxL = static_cast<float>(txA) / 16.0f - centreXM;
-    const float myL = static_cast<float>(tyA) / 16.0f - centreYM;
+    const float mxL = static_cast<float>(txA + x0L) / 16.0f - centreXM;
+    const float myL = static_cast<float>(tyA + y0L) / 16.0f - centreYM;
     return mxL * mxL + myL * myL <= limit2L;
   };
   // Calls visitA(tx, ty) for each vote in rotation cell binA: one or two runs of bucketedM.
@@ -243,8 +267,8 @@ MatchResult MinutiaeMatcher::match(const FingerprintTemplate& galleryA,
     auto runL = [&](std::uint32_t fromA, std::uint32_t toA) {
       for (std::uint32_t k = fromA; k < toA; ++k) {
         const std::uint32_t i = bucketedL[k] & 0xFFFF, j = bucketedL[k] >> 16;
-        const std::int32_t txL = galleryFixedL[2 * j] - rotatedL[2 * i];
-        const std::int32_t tyL = galleryFixedL[2 * j + 1] - rotatedL[2 * i + 1];
+        const std::int32_t txL = galleryFixedL[2 * j] - rotatedL[i];
+        const std::int32_t tyL = galleryFixedL[2 * j + 1] - rotatedL[nL + i];
         if (!limitedL || displacementOk(txL, tyL)) visitA(txL, tyL);
       }
     };
@@ -318,12 +342,15 @@ MatchResult MinutiaeMatcher::match(const FingerprintTemplate& galleryA,
   // A runner-up in the winner's neighbourhood (one motion whose votes fell into neighbouring
   // cells) or with at most half the winner's votes is not worth a pairing of its own.
   auto clearlyBeaten = [&](const Top& topA) {
+    if (settingsA.pairRunnerUp) return false;
     if (2 * topA.count <= topL[0].count) return true;
     const int binsApartL = (topA.bin - topL[0].bin + kBins) % kBins;
     if (binsApartL > 1 && binsApartL < kBins - 1) return false;
-    const int wL = voteWL;
-    return std::abs(static_cast<int>(topA.cell % wL) - static_cast<int>(topL[0].cell % wL)) <= 1 &&
-           std::abs(static_cast<int>(topA.cell / wL) - static_cast<int>(topL[0].cell / wL)) <= 1;
+    const int maskL = (1 << rowShiftL) - 1;
+    return std::abs(static_cast<int>(topA.cell & maskL) - static_cast<int>(topL[0].cell & maskL)) <=
+               1 &&
+           std::abs(static_cast<int>(topA.cell >> rowShiftL) -
+                    static_cast<int>(topL[0].cell >> rowShiftL)) <= 1;
   };
   for (const Top& top : topL) {
     if (top.count == 0 || (&top != &topL[0] && clearlyBeaten(top))) break;
@@ -337,13 +364,13 @@ MatchResult MinutiaeMatcher::match(const FingerprintTemplate& galleryA,
         ++votedL;
       }
     });
-    const float countL = 16.0f * static_cast<float>(votedL);
+    const float countL = static_cast<float>(std::max(votedL, 1));
     Motion motionL;
     motionL.rotation = (top.bin * kRotationCell) & (kAngleUnits - 1);
     motionL.cosR = cosL[motionL.rotation];
     motionL.sinR = sinL[motionL.rotation];
-    motionL.dx = static_cast<float>(sumXL) / countL;
-    motionL.dy = static_cast<float>(sumYL) / countL;
+    motionL.dx = (static_cast<float>(sumXL) / countL + static_cast<float>(x0L)) / 16.0f;
+    motionL.dy = (static_cast<float>(sumYL) / countL + static_cast<float>(y0L)) / 16.0f;
     const int looseL = pair(motionL, kLooseDistance, kLooseAngle, &candidatePairsM);
     if (looseL > bestLooseL) {
       bestLooseL = looseL;
@@ -386,14 +413,7 @@ int MinutiaeMatcher::pair(const Motion& motionA, int distanceA, int angleA,
         bestL = j;
       }
     };
-    const int lowL = (angleL - angleA) & (kAngleUnits - 1);
-    const int highL = (angleL + angleA + 1) & (kAngleUnits - 1);
-    if (lowL < highL) {
-      searchRun(angleStartM[lowL], angleStartM[highL]);
-    } else {
-      searchRun(angleStartM[lowL], mL);
-      searchRun(0, angleStartM[highL]);
-    }
+    forDirections(angleL - angleA, 2 * angleA + 1, searchRun);
     if (bestL == mL) continue;
     usedM[bestL] = 1;
     ++pairedL;
