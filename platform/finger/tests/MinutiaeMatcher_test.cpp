@@ -181,6 +181,28 @@ TEST(MinutiaeMatcherTest, DisplacementLimitAndEmptyTemplates) {
   EXPECT_EQ(noProbeL.match(probeL, settingsL).similarity(), 0.0f);
 }
 
+// Without angle estimation the searched direction differences are -h .. h units, h = the
+// tolerance in units rounded down (20 degrees: 14 units). Four minutiae far apart, with
+// directions far apart, vote only through their true pairs: a turn by exactly h units in either
+// sense pairs them all, a turn by h + 1 units none.
+TEST(MinutiaeMatcherTest, TheRotationToleranceBoundsTheSearchedDirectionDifferences) {
+  FingerprintTemplate probeL;
+  probeL.minutiae = {{100, 100, 10, MinutiaEnding, 40},
+                     {300, 120, 80, MinutiaEnding, 40},
+                     {150, 350, 150, MinutiaBifurcation, 40},
+                     {320, 330, 220, MinutiaBifurcation, 40}};
+  MinutiaeMatcher matcherL;
+  matcherL.setProbe(moved(probeL, 0.0));
+  MatchSettings settingsL;
+  settingsL.rotationToleranceDegrees = 20;
+  for (int sign : {-1, 1}) {
+    for (int units : {14, 15}) {
+      const FingerprintTemplate turnedL = moved(probeL, sign * units * 360.0 / kAngleUnits, 30.0);
+      EXPECT_EQ(matcherL.match(turnedL, settingsL).paired, units == 14 ? 4 : 0) << sign * units;
+    }
+  }
+}
+
 // The runner-up cell's motion is paired only when the vote is unclear; the full search pairs it
 // always. On impressions with missing, spurious and cut-off minutiae the shortcut must not cost
 // a mate more than one pair, nor mates pairs on balance.
