@@ -179,6 +179,12 @@ TEST(MinutiaeMatcherTest, DisplacementLimitAndEmptyTemplates) {
   MinutiaeMatcher noProbeL;
   noProbeL.setProbe(FingerprintTemplate());
   EXPECT_EQ(noProbeL.match(probeL, settingsL).similarity(), 0.0f);
+  // A single minutia a side: its one vote is the whole vote.
+  FingerprintTemplate singleL;
+  singleL.minutiae = {{200, 200, 40, MinutiaEnding, 30}};
+  noProbeL.setProbe(singleL);
+  singleL.minutiae[0].x = 260;
+  EXPECT_EQ(noProbeL.match(singleL, MatchSettings()).paired, 1);
 }
 
 // Without angle estimation the searched direction differences are -h .. h units, h = the
