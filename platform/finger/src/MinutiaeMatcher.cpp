@@ -231,7 +231,8 @@ MatchResult MinutiaeMatcher::match(const FingerprintTemplate& galleryA,
       kMaxVoteGrid, static_cast<int>((16.0f * (galleryMaxXM + reachL) - x0L) / 256.0f) + 1);
   const int voteHL = std::min<int>(
       kMaxVoteGrid, static_cast<int>((16.0f * (galleryMaxYM + reachL) - y0L) / 256.0f) + 1);
-  // Rows of a power of two cells; coordinates from the grid's corner.
+  // Rows of a power of two cells (at most 2^8); coordinates from the grid's corner.
+  static_assert(kMaxVoteGrid <= 256, "a row fits 2^8 cells");
   int rowShiftL = 0;
   while ((1 << rowShiftL) < voteWL) ++rowShiftL;
   const std::uint32_t sliceL = static_cast<std::uint32_t>(voteHL) << rowShiftL;
