@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <type_traits>
 
 namespace qrfpt {
 namespace {
@@ -30,12 +31,13 @@ int wrapAngle(int aA) {
   return static_cast<std::int8_t>(static_cast<std::uint8_t>(aA & 0xFF));
 }
 
-// Translations lie within +-2^17 pixels (coordinates are 16-bit); the offset makes them
-// positive so that truncation is the floor.
-std::uint32_t translationCell(float tA) {
-  static_assert(MinutiaeMatcher::kTranslationCell == 16, "cells are 2^4 pixels");
-  return static_cast<std::uint32_t>(tA + 262144.0f) >> 4;
+// The nearest integer (halves to even) of a value within +-2^22, without a library call or a
+// branch: adding 1.5 2^23 leaves no fraction bits in the float.
+std::int32_t roundToInt(float vA) {
+  constexpr float kMagic = 12582912.0f;
+  return static_cast<std::int32_t>((vA + kMagic) - kMagic);
 }
+
 }  // namespace
 
 const std::array<float, kAngleUnits>& cosTable() {
@@ -56,72 +58,98 @@ MinutiaeMatcher::MinutiaeMatcher() {
 }
 
 void MinutiaeMatcher::setProbe(const FingerprintTemplate& probeA) {
-  probeM.clear();
   probeA.centre(centreXM, centreYM);
+  // Best quality first, stable (a counting sort over the 256 quality values).
+  std::array<std::uint32_t, 257> startL{};
+  for (const Minutia& m : probeA.minutiae) ++startL[255 - m.quality + 1];
+  for (int q = 0; q < 256; ++q) startL[q + 1] += startL[q];
+  probeM.resize(probeA.minutiae.size());
   for (const Minutia& m : probeA.minutiae) {
-    probeM.push_back({m.x - centreXM, m.y - centreYM, m.angle, m.quality});
+    probeM[startL[255 - m.quality]++] = {m.x - centreXM, m.y - centreYM, m.angle, m.quality};
   }
-  // Best quality first, stable; an insertion sort, because std::stable_sort allocates.
-  for (std::size_t i = 1; i < probeM.size(); ++i) {
-    const Point keyL = probeM[i];
-    std::size_t j = i;
-    for (; j > 0 && probeM[j - 1].quality < keyL.quality; --j) probeM[j] = probeM[j - 1];
-    probeM[j] = keyL;
+  // The turned copies are made when a comparison first asks for them.
+  probeXM.resize(probeM.size());
+  probeYM.resize(probeM.size());
+  for (std::size_t i = 0; i < probeM.size(); ++i) {
+    probeXM[i] = probeM[i].x;
+    probeYM[i] = probeM[i].y;
   }
-  // The probe turned by the central rotation of every rotation cell.
-  const auto& cosL = tables().cosL;
-  const auto& sinL = tables().sinL;
-  rotatedM.resize(2 * kBins * probeM.size());
-  for (int b = 0; b < kBins; ++b) {
-    const int rL = b * kRotationCell;
-    float* outL = rotatedM.data() + 2 * b * probeM.size();
-    for (const Point& p : probeM) {
-      *outL++ = cosL[rL] * p.x - sinL[rL] * p.y;
-      *outL++ = sinL[rL] * p.x + cosL[rL] * p.y;
-    }
-  }
-  probeRadiusM = 0.0f;
-  for (const Point& p : probeM) probeRadiusM = std::max(probeRadiusM, std::hypot(p.x, p.y));
+  if (rotatedM.size() < 2 * kBins * probeM.size()) rotatedM.resize(2 * kBins * probeM.size());
+  rotatedReadyM.fill(false);
+  float radius2L = 0.0f;
+  for (const Point& p : probeM) radius2L = std::max(radius2L, p.x * p.x + p.y * p.y);
+  probeRadiusM = std::sqrt(radius2L);
   probeOrientationM = probeA.orientation;
   probeConfidenceM = probeA.orientationConfidence;
   hasProbeM = true;
 }
 
+template <class Visit>
+void MinutiaeMatcher::forDirections(int lowA, int countA, Visit&& visitA) const {
+  const std::size_t mL = galleryAngleM.size();
+  if (countA >= kAngleUnits) {
+    visitA(std::size_t{0}, mL);
+    return;
+  }
+  const int fromL = lowA & (kAngleUnits - 1);
+  const int toL = (lowA + countA) & (kAngleUnits - 1);
+  if (fromL < toL) {
+    visitA(std::size_t{angleStartM[fromL]}, std::size_t{angleStartM[toL]});
+  } else {  // through direction 0
+    visitA(std::size_t{angleStartM[fromL]}, mL);
+    visitA(std::size_t{0}, std::size_t{angleStartM[toL]});
+  }
+}
+
+const std::int32_t* MinutiaeMatcher::rotatedProbe(int binA) {
+  const std::size_t nL = probeM.size();
+  std::int32_t* outL = rotatedM.data() + 2 * static_cast<std::size_t>(binA) * nL;
+  if (rotatedReadyM[binA]) return outL;
+  const int rL = binA * kRotationCell;
+  const float cL = tables().cosL[rL], sL = tables().sinL[rL];
+  const float* xL = probeXM.data();
+  const float* yL = probeYM.data();
+  std::int32_t* outXL = outL;
+  std::int32_t* outYL = outL + nL;
+  for (std::size_t i = 0; i < nL; ++i) {
+    outXL[i] = roundToInt(16.0f * (cL * xL[i] - sL * yL[i]));
+    outYL[i] = roundToInt(16.0f * (sL * xL[i] + cL * yL[i]));
+  }
+  rotatedReadyM[binA] = true;
+  return outL;
+}
+
 void MinutiaeMatcher::prepareGallery(const FingerprintTemplate& galleryA) {
   // Gallery minutiae sorted by direction (a counting sort), with the first position of each
-  // direction: the pairs of a probe minutia are then one or two runs of the sorted list.
+  // direction: the partners of a probe minutia within an angle tolerance, or all pairs within
+  // the searched rotations, are then one or two runs of the sorted list.
   const std::size_t mL = galleryA.minutiae.size();
   std::fill(angleStartM.begin(), angleStartM.end(), 0);
   for (const Minutia& m : galleryA.minutiae) ++angleStartM[m.angle + 1];
   for (int a = 0; a < kAngleUnits; ++a) angleStartM[a + 1] += angleStartM[a];
-  galleryM.resize(mL);
+  galleryXM.resize(mL);
+  galleryYM.resize(mL);
+  galleryFixedM.resize(2 * mL);
+  galleryAngleM.resize(mL);
   std::array<std::uint16_t, kAngleUnits> nextL;
   std::copy(angleStartM.begin(), angleStartM.end() - 1, nextL.begin());
-  float minXL = 65535.0f, minYL = 65535.0f, maxXL = 0.0f, maxYL = 0.0f;
+  int minXL = 65535, minYL = 65535, maxXL = 0, maxYL = 0;
   for (const Minutia& m : galleryA.minutiae) {
-    galleryM[nextL[m.angle]++] = {static_cast<float>(m.x), static_cast<float>(m.y), m.angle,
-                                  m.quality};
-    minXL = std::min(minXL, static_cast<float>(m.x));
-    minYL = std::min(minYL, static_cast<float>(m.y));
-    maxXL = std::max(maxXL, static_cast<float>(m.x));
-    maxYL = std::max(maxYL, static_cast<float>(m.y));
+    const std::uint16_t jL = nextL[m.angle]++;
+    galleryXM[jL] = m.x;
+    galleryYM[jL] = m.y;
+    galleryFixedM[2 * jL] = 16 * static_cast<std::int32_t>(m.x);
+    galleryFixedM[2 * jL + 1] = 16 * static_cast<std::int32_t>(m.y);
+    galleryAngleM[jL] = m.angle;
+    minXL = std::min<int>(minXL, m.x);
+    minYL = std::min<int>(minYL, m.y);
+    maxXL = std::max<int>(maxXL, m.x);
+    maxYL = std::max<int>(maxYL, m.y);
   }
-  // A grid of kGridCell-pixel cells over the gallery's bounding box (at most kMaxGrid cells a
-  // side; outlying minutiae crowd the border cells) lets pairing look at neighbours only.
-  gridX0M = minXL;
-  gridY0M = minYL;
-  galleryMaxXM = maxXL;
-  galleryMaxYM = maxYL;
-  gridWM = std::min(kMaxGrid, static_cast<int>((maxXL - minXL) / kGridCell) + 1);
-  gridHM = std::min(kMaxGrid, static_cast<int>((maxYL - minYL) / kGridCell) + 1);
-  gridStartM.assign(static_cast<std::size_t>(gridWM * gridHM + 1), 0);
-  gridItemsM.resize(mL);
-  for (const Point& g : galleryM) ++gridStartM[gridCell(g.x, g.y) + 1];
-  for (std::size_t c = 1; c < gridStartM.size(); ++c) gridStartM[c] += gridStartM[c - 1];
-  gridNextM.assign(gridStartM.begin(), gridStartM.end() - 1);
-  for (std::size_t j = 0; j < mL; ++j) {
-    gridItemsM[gridNextM[gridCell(galleryM[j].x, galleryM[j].y)]++] = static_cast<std::uint16_t>(j);
-  }
+  galleryMinXM = static_cast<float>(minXL);
+  galleryMinYM = static_cast<float>(minYL);
+  galleryMaxXM = static_cast<float>(maxXL);
+  galleryMaxYM = static_cast<float>(maxYL);
 }
 
 MatchResult MinutiaeMatcher::match(const FingerprintTemplate& galleryA,
@@ -130,6 +158,7 @@ MatchResult MinutiaeMatcher::match(const FingerprintTemplate& galleryA,
   resultL.probeCount = static_cast<int>(probeM.size());
   resultL.galleryCount = static_cast<int>(galleryA.minutiae.size());
   if (probeM.empty() || galleryA.minutiae.empty()) return resultL;
+  if (probeM.size() > kMaxIndex || galleryA.minutiae.size() > kMaxIndex) return resultL;
   prepareGallery(galleryA);
 
   // The searched rotations: centre (on a cell centre) and half-width in angle units.
@@ -144,136 +173,205 @@ MatchResult MinutiaeMatcher::match(const FingerprintTemplate& galleryA,
   const int halfWidthL =
       fullTurnL ? kAngleUnits / 2
                 : (std::max(settingsA.rotationToleranceDegrees, 0) * kAngleUnits + 180) / 360;
+  const bool everyPairL = fullTurnL || 2 * halfWidthL + 1 >= kAngleUnits;
+
+  // 1. The pairs whose direction difference d lies in the searched range, bucketed by
+  //    d / kRotationCell (a counting sort; within a bucket in probe order). Entries are
+  //    probe index | gallery index << 16.
+  const std::size_t nL = probeM.size();
+  const std::size_t mL = galleryAngleM.size();
+  if (candidatesM.size() < nL * mL) {
+    candidatesM.resize(nL * mL);
+    bucketOfM.resize(nL * mL);
+    bucketedM.resize(nL * mL);
+  }
+  std::uint32_t* candidatesL = candidatesM.data();
+  std::uint8_t* bucketOfL = bucketOfM.data();
+  const std::uint8_t* galleryAngleL = galleryAngleM.data();
+  std::size_t pairCountL = 0;
+  // Four interleaved histograms, so that runs of one bucket do not wait on each other.
+  std::uint32_t histogramL[4][kBins] = {};
+  for (std::size_t i = 0; i < nL; ++i) {
+    const int aL = probeM[i].angle;
+    auto takeRun = [&](std::size_t fromA, std::size_t toA) {
+      for (std::size_t j = fromA; j < toA; ++j) {
+        const int bucketL = ((galleryAngleL[j] - aL) & (kAngleUnits - 1)) / kRotationCell;
+        candidatesL[pairCountL] = static_cast<std::uint32_t>(i | j << 16);
+        bucketOfL[pairCountL] = static_cast<std::uint8_t>(bucketL);
+        ++histogramL[pairCountL & 3][bucketL];
+        ++pairCountL;
+      }
+    };
+    // Gallery directions a + centre - halfWidth .. a + centre + halfWidth.
+    forDirections(aL + centreL - halfWidthL, everyPairL ? kAngleUnits : 2 * halfWidthL + 1,
+                  takeRun);
+  }
+  std::array<std::uint32_t, kBins + 1> nextL{};
+  for (int q = 0; q < kBins; ++q) {
+    nextL[q + 1] =
+        nextL[q] + histogramL[0][q] + histogramL[1][q] + histogramL[2][q] + histogramL[3][q];
+  }
+  bucketStartM = nextL;
+  std::uint32_t* bucketedL = bucketedM.data();
+  for (std::size_t k = 0; k < pairCountL; ++k) bucketedL[nextL[bucketOfL[k]]++] = candidatesL[k];
+
+  // 2. Voting. Rotation cell b (central rotation b kRotationCell) takes the votes of the pairs
+  //    of buckets b - 1 and b: the two rotation cells whose central rotations enclose a pair's
+  //    direction difference both get its vote (a minutia's direction is only good to a few
+  //    units, and at the rim of a finger a few units move a minutia by more than a cell). A
+  //    vote is the translation g - R(b) p, counted in a grid of kTranslationCell-pixel cells
+  //    over the translations that can occur: the gallery's bounding box widened by the probe's
+  //    radius, at most kMaxVoteGrid cells a side (hostile coordinates crowd the border).
+  //    Translations are integers in sixteenths of a pixel.
+  static_assert(kTranslationCell == 16, "a cell is 2^8 sixteenths of a pixel");
+  const float reachL = probeRadiusM + 1.0f;
+  const std::int32_t x0L = 16 * static_cast<std::int32_t>(std::floor(galleryMinXM - reachL));
+  const std::int32_t y0L = 16 * static_cast<std::int32_t>(std::floor(galleryMinYM - reachL));
+  const int voteWL = std::min<int>(
+      kMaxVoteGrid, static_cast<int>((16.0f * (galleryMaxXM + reachL) - x0L) / 256.0f) + 1);
+  const int voteHL = std::min<int>(
+      kMaxVoteGrid, static_cast<int>((16.0f * (galleryMaxYM + reachL) - y0L) / 256.0f) + 1);
+  // Rows of a power of two cells (at most 2^8); coordinates from the grid's corner.
+  static_assert(kMaxVoteGrid <= 256, "a row fits 2^8 cells");
+  int rowShiftL = 0;
+  while ((1 << rowShiftL) < voteWL) ++rowShiftL;
+  const std::uint32_t sliceL = static_cast<std::uint32_t>(voteHL) << rowShiftL;
+  if (votesM.size() < sliceL) votesM.resize(static_cast<std::size_t>(kMaxVoteGrid) << 8);
+  std::int32_t* galleryFixedL = galleryFixedM.data();
+  for (std::size_t j = 0; j < mL; ++j) {
+    galleryFixedL[2 * j] -= x0L;
+    galleryFixedL[2 * j + 1] -= y0L;
+  }
+  // Unless the grid was cut to kMaxVoteGrid cells a side, every translation lies inside it.
+  const bool cutL = voteWL == kMaxVoteGrid || voteHL == kMaxVoteGrid;
+  auto voteCell = [rowShiftL, voteWL, voteHL](auto cutA, std::int32_t txA, std::int32_t tyA) {
+    int cxL = txA >> 8, cyL = tyA >> 8;
+    if (cutA) {
+      cxL = std::min(voteWL - 1, std::max(0, cxL));
+      cyL = std::min(voteHL - 1, std::max(0, cyL));
+    }
+    return static_cast<std::uint32_t>((cyL << rowShiftL) + cxL);
+  };
+  // A displacement limit refuses translations that move the probe's centre further.
+  const bool limitedL = settingsA.maxDisplacement > 0;
   const float limit2L =
       static_cast<float>(settingsA.maxDisplacement) * static_cast<float>(settingsA.maxDisplacement);
-
-  // Whether a direction difference lies in the searched range.
-  const bool everyPairL = fullTurnL || 2 * halfWidthL + 1 >= kAngleUnits;
-  auto inRange = [&](int differenceA) {
-    return everyPairL || std::abs(wrapAngle(differenceA - centreL)) <= halfWidthL;
-  };
-
-  // The translation cells the votes can reach: the gallery's bounding box widened by the
-  // probe's radius, at most kMaxVoteGrid cells a side (hostile coordinates crowd the border).
-  const float reachL = probeRadiusM + 1.0f;
-  const std::uint32_t x0L = translationCell(gridX0M - reachL);
-  const std::uint32_t y0L = translationCell(gridY0M - reachL);
-  const int voteWL = std::min<int>(
-      kMaxVoteGrid, static_cast<int>(translationCell(galleryMaxXM + reachL) - x0L) + 1);
-  const int voteHL = std::min<int>(
-      kMaxVoteGrid, static_cast<int>(translationCell(galleryMaxYM + reachL) - y0L) + 1);
-  if (votesM.size() < static_cast<std::size_t>(kMaxVoteGrid * kMaxVoteGrid)) {
-    votesM.assign(static_cast<std::size_t>(kMaxVoteGrid * kMaxVoteGrid), 0);
-  }
-  auto voteCell = [&](float dxA, float dyA) {
-    const int cxL =
-        std::min(voteWL - 1, static_cast<int>(translationCell(dxA)) - static_cast<int>(x0L));
-    const int cyL =
-        std::min(voteHL - 1, static_cast<int>(translationCell(dyA)) - static_cast<int>(y0L));
-    return std::max(cyL, 0) * voteWL + std::max(cxL, 0);
-  };
-
-  // The pairs of rotation cell b: the two rotation cells whose central rotations enclose a
-  // pair's direction difference both get its vote (a minutia's direction is only good to a few
-  // units, and at the rim of a finger a few units move a minutia by more than a cell), so the
-  // differences (b - 1) kRotationCell + t, 0 <= t < 2 kRotationCell, of those in range.
-  const std::size_t nL = probeM.size();
-  const std::size_t mL = galleryM.size();
-  auto forPairsOfCell = [&](int cellA, auto&& visitA) {
-    const int firstL = (cellA - 1) * kRotationCell;
-    int tL = 0;
-    while (tL < 2 * kRotationCell) {
-      if (!inRange(firstL + tL)) {
-        ++tL;
-        continue;
-      }
-      int endL = tL + 1;
-      while (endL < 2 * kRotationCell && inRange(firstL + endL)) ++endL;
-      for (std::size_t i = 0; i < nL; ++i) {
-        const int lowL = (probeM[i].angle + firstL + tL) & (kAngleUnits - 1);
-        const int highL = (probeM[i].angle + firstL + endL) & (kAngleUnits - 1);
-        const std::size_t fromL = angleStartM[lowL], toL = angleStartM[highL];
-        if (lowL < highL) {
-          for (std::size_t j = fromL; j < toL; ++j) visitA(i, j);
-        } else {  // the run wraps through direction 0
-          for (std::size_t j = fromL; j < mL; ++j) visitA(i, j);
-          for (std::size_t j = 0; j < toL; ++j) visitA(i, j);
-        }
-      }
-      tL = endL;
-    }
-  };
-
-  // Votes of each rotation cell in turn, counted in a grid of translation cells; the fullest
-  // kCandidates cells of all (the first to reach a count wins a tie) are kept.
-  struct Top {
-    int count = 0, cell = 0, index = 0;
-  };
-  Top topL[kCandidates];
-  int topCountL = 0;
-  auto countVote = [&](int cellA, int indexA) {
-    const int countL = ++votesM[static_cast<std::size_t>(indexA)];
-    if (countL == 1) touchedM.push_back(static_cast<std::uint32_t>(indexA));
-    int posL = 0;
-    while (posL < topCountL && !(topL[posL].cell == cellA && topL[posL].index == indexA)) ++posL;
-    if (posL == topCountL) {
-      if (topCountL < kCandidates) {
-        ++topCountL;
-      } else if (countL <= topL[kCandidates - 1].count) {
-        return;
-      } else {
-        posL = kCandidates - 1;
-      }
-    }
-    topL[posL] = Top{countL, cellA, indexA};
-    for (; posL > 0 && topL[posL - 1].count < countL; --posL) std::swap(topL[posL], topL[posL - 1]);
-  };
-  const bool limitedL = settingsA.maxDisplacement > 0;
-  auto displacementOk = [&](float dxA, float dyA) {
-    if (!limitedL) return true;
-    const float mxL = dxA - centreXM, myL = dyA - centreYM;
+  auto displacementOk = [&](std::int32_t txA, std::int32_t tyA) {
+    const float mxL = static_cast<float>(txA + x0L) / 16.0f - centreXM;
+    const float myL = static_cast<float>(tyA + y0L) / 16.0f - centreYM;
     return mxL * mxL + myL * myL <= limit2L;
   };
-  for (int b = 0; b < kBins; ++b) {
-    if (!fullTurnL &&
-        std::abs(wrapAngle(b * kRotationCell - centreL)) > halfWidthL + kRotationCell) {
-      continue;
+  // Calls visitA(tx, ty) for each vote in rotation cell binA: one or two runs of bucketedM.
+  auto forVotersOfCell = [&](int binA, auto&& visitA) {
+    const int previousL = (binA + kBins - 1) % kBins;
+    const std::int32_t* rotatedL = rotatedProbe(binA);
+    auto runL = [&](std::uint32_t fromA, std::uint32_t toA) {
+      for (std::uint32_t k = fromA; k < toA; ++k) {
+        const std::uint32_t i = bucketedL[k] & 0xFFFF, j = bucketedL[k] >> 16;
+        const std::int32_t txL = galleryFixedL[2 * j] - rotatedL[i];
+        const std::int32_t tyL = galleryFixedL[2 * j + 1] - rotatedL[nL + i];
+        if (!limitedL || displacementOk(txL, tyL)) visitA(txL, tyL);
+      }
+    };
+    if (previousL + 1 == binA) {
+      runL(bucketStartM[previousL], bucketStartM[binA + 1]);
+    } else {
+      runL(bucketStartM[previousL], bucketStartM[previousL + 1]);
+      runL(bucketStartM[binA], bucketStartM[binA + 1]);
     }
-    const float* rotatedL = rotatedM.data() + 2 * static_cast<std::size_t>(b) * nL;
-    touchedM.clear();
-    forPairsOfCell(b, [&](std::size_t i, std::size_t j) {
-      const float dxL = galleryM[j].x - rotatedL[2 * i];
-      const float dyL = galleryM[j].y - rotatedL[2 * i + 1];
-      if (displacementOk(dxL, dyL)) countVote(b, voteCell(dxL, dyL));
-    });
-    for (std::uint32_t indexL : touchedM) votesM[indexL] = 0;
-  }
-  if (topCountL == 0) return resultL;
+  };
 
+  // The fullest kCandidates cells of all (the first to reach a count wins a tie). A grid entry
+  // holds a count in its low kCountBits bits and, above them, the stamp of the rotation cell
+  // the count belongs to: an entry with another stamp counts as 0, so the grid is cleared only
+  // when the stamps wrap.
+  struct Top {
+    int count = 0, bin = -1;
+    std::uint32_t cell = 0;
+  };
+  Top topL[kCandidates];
+  std::uint32_t* votesL = votesM.data();
+  votesUsedM = std::max(votesUsedM, static_cast<std::size_t>(sliceL));
+  auto voteIn = [&](int binA, auto cutA) {
+    if (++stampM == (1u << (32 - kCountBits))) {
+      std::fill(votesM.begin(), votesM.begin() + static_cast<std::ptrdiff_t>(votesUsedM), 0u);
+      votesUsedM = sliceL;
+      stampM = 1;
+    }
+    const std::uint32_t stampL = stampM << kCountBits;
+    int lastL = topL[kCandidates - 1].count;
+    forVotersOfCell(binA, [&](std::int32_t txA, std::int32_t tyA) {
+      const std::uint32_t cellL = voteCell(cutA, txA, tyA);
+      const std::uint32_t entryL = votesL[cellL];
+      // Masks rather than branches: whether a cell was voted for before is anybody's guess.
+      const std::uint32_t sameL = static_cast<std::uint32_t>((entryL & ~kCountMask) == stampL);
+      const std::uint32_t countL = (entryL & kCountMask & (0u - sameL)) + 1;
+      votesL[cellL] = stampL | countL;
+      // A kept cell had at least the last kept count before this vote.
+      if (static_cast<int>(countL) <= lastL) return;
+      int posL = 0;
+      while (posL < kCandidates - 1 && !(topL[posL].bin == binA && topL[posL].cell == cellL)) {
+        ++posL;
+      }
+      topL[posL] = Top{static_cast<int>(countL), binA, cellL};
+      for (; posL > 0 && topL[posL - 1].count < topL[posL].count; --posL) {
+        std::swap(topL[posL], topL[posL - 1]);
+      }
+      lastL = topL[kCandidates - 1].count;
+    });
+  };
+  for (int b = 0; b < kBins; ++b) {
+    const int previousL = (b + kBins - 1) % kBins;
+    const std::uint32_t votersL = bucketStartM[b + 1] - bucketStartM[b] +
+                                  bucketStartM[previousL + 1] - bucketStartM[previousL];
+    // A cell cannot get more votes than its rotation cell has voters; a count no larger than
+    // the last kept one would not be kept.
+    if (static_cast<int>(votersL) <= topL[kCandidates - 1].count) continue;
+    if (cutL) {
+      voteIn(b, std::true_type());
+    } else {
+      voteIn(b, std::false_type());
+    }
+  }
+  if (topL[0].count == 0) return resultL;
+
+  // 3. Alignment.
   const auto& cosL = tables().cosL;
   const auto& sinL = tables().sinL;
   Motion bestMotionL{};
   int bestLooseL = -1;
-  for (int c = 0; c < topCountL; ++c) {
+  // A runner-up in the winner's neighbourhood (one motion whose votes fell into neighbouring
+  // cells) or with at most half the winner's votes is not worth a pairing of its own.
+  auto clearlyBeaten = [&](const Top& topA) {
+    if (settingsA.pairRunnerUp) return false;
+    if (2 * topA.count <= topL[0].count) return true;
+    const int binsApartL = (topA.bin - topL[0].bin + kBins) % kBins;
+    if (binsApartL > 1 && binsApartL < kBins - 1) return false;
+    const int maskL = (1 << rowShiftL) - 1;
+    return std::abs(static_cast<int>(topA.cell & maskL) - static_cast<int>(topL[0].cell & maskL)) <=
+               1 &&
+           std::abs(static_cast<int>(topA.cell >> rowShiftL) -
+                    static_cast<int>(topL[0].cell >> rowShiftL)) <= 1;
+  };
+  for (const Top& top : topL) {
+    if (top.count == 0 || (&top != &topL[0] && clearlyBeaten(top))) break;
     // The cell's motion: its rotation and the mean translation of its votes.
-    const int cellL = topL[c].cell;
-    const float* rotatedL = rotatedM.data() + 2 * static_cast<std::size_t>(cellL) * nL;
-    float sumXL = 0.0f, sumYL = 0.0f;
-    forPairsOfCell(cellL, [&](std::size_t i, std::size_t j) {
-      const float dxL = galleryM[j].x - rotatedL[2 * i];
-      const float dyL = galleryM[j].y - rotatedL[2 * i + 1];
-      if (displacementOk(dxL, dyL) && voteCell(dxL, dyL) == topL[c].index) {
-        sumXL += dxL;
-        sumYL += dyL;
+    std::int64_t sumXL = 0, sumYL = 0;
+    int votedL = 0;
+    forVotersOfCell(top.bin, [&](std::int32_t txA, std::int32_t tyA) {
+      if (voteCell(std::true_type(), txA, tyA) == top.cell) {
+        sumXL += txA;
+        sumYL += tyA;
+        ++votedL;
       }
     });
-    const float votesL = static_cast<float>(topL[c].count);
+    const float countL = static_cast<float>(std::max(votedL, 1));
     Motion motionL;
-    motionL.rotation = (cellL * kRotationCell) & (kAngleUnits - 1);
+    motionL.rotation = (top.bin * kRotationCell) & (kAngleUnits - 1);
     motionL.cosR = cosL[motionL.rotation];
     motionL.sinR = sinL[motionL.rotation];
-    motionL.dx = sumXL / votesL;
-    motionL.dy = sumYL / votesL;
+    motionL.dx = (static_cast<float>(sumXL) / countL + static_cast<float>(x0L)) / 16.0f;
+    motionL.dy = (static_cast<float>(sumYL) / countL + static_cast<float>(y0L)) / 16.0f;
     const int looseL = pair(motionL, kLooseDistance, kLooseAngle, &candidatePairsM);
     if (looseL > bestLooseL) {
       bestLooseL = looseL;
@@ -292,38 +390,32 @@ MatchResult MinutiaeMatcher::match(const FingerprintTemplate& galleryA,
 
 int MinutiaeMatcher::pair(const Motion& motionA, int distanceA, int angleA,
                           std::vector<std::pair<int, int>>* pairsA) {
-  usedM.assign(galleryM.size(), 0);
+  const std::size_t mL = galleryAngleM.size();
+  usedM.assign(mL, 0);
   if (pairsA != nullptr) pairsA->clear();
-  const float reachL = static_cast<float>(distanceA);
-  const float limitL = reachL * reachL;
+  const float limitL = static_cast<float>(distanceA) * static_cast<float>(distanceA);
   int pairedL = 0;
   for (std::size_t i = 0; i < probeM.size(); ++i) {
     const Point& p = probeM[i];
     const float xL = motionA.cosR * p.x - motionA.sinR * p.y + motionA.dx;
     const float yL = motionA.sinR * p.x + motionA.cosR * p.y + motionA.dy;
     const int angleL = p.angle + motionA.rotation;
-    const int c0L = gridColumn(xL - reachL), c1L = gridColumn(xL + reachL);
-    const int r0L = gridRow(yL - reachL), r1L = gridRow(yL + reachL);
-    std::size_t bestL = galleryM.size();
+    // The partners within the angle tolerance: one or two runs of the gallery by direction.
+    std::size_t bestL = mL;
     float bestDistanceL = limitL;
-    for (int r = r0L; r <= r1L; ++r) {
-      for (int c = c0L; c <= c1L; ++c) {
-        const int cellL = r * gridWM + c;
-        for (std::uint32_t k = gridStartM[cellL]; k < gridStartM[cellL + 1]; ++k) {
-          const std::uint16_t j = gridItemsM[k];
-          if (usedM[j]) continue;
-          const float exL = galleryM[j].x - xL, eyL = galleryM[j].y - yL;
-          const float d2L = exL * exL + eyL * eyL;
-          if (d2L > bestDistanceL) continue;
-          if (std::abs(wrapAngle(galleryM[j].angle - angleL)) > angleA) continue;
-          // Ties go to the lower index, whatever the cell order.
-          if (d2L == bestDistanceL && j > bestL) continue;
-          bestDistanceL = d2L;
-          bestL = j;
-        }
+    auto searchRun = [&](std::size_t fromA, std::size_t toA) {
+      for (std::size_t j = fromA; j < toA; ++j) {
+        const float exL = galleryXM[j] - xL, eyL = galleryYM[j] - yL;
+        const float d2L = exL * exL + eyL * eyL;
+        if (d2L > bestDistanceL || usedM[j]) continue;
+        // Ties go to the lower index, whatever the run order.
+        if (d2L == bestDistanceL && j > bestL) continue;
+        bestDistanceL = d2L;
+        bestL = j;
       }
-    }
-    if (bestL == galleryM.size()) continue;
+    };
+    forDirections(angleL - angleA, 2 * angleA + 1, searchRun);
+    if (bestL == mL) continue;
     usedM[bestL] = 1;
     ++pairedL;
     if (pairsA != nullptr) pairsA->emplace_back(static_cast<int>(i), static_cast<int>(bestL));
@@ -333,21 +425,20 @@ int MinutiaeMatcher::pair(const Motion& motionA, int distanceA, int angleA,
 
 MinutiaeMatcher::Motion MinutiaeMatcher::fit(const std::vector<std::pair<int, int>>& pairsA,
                                              const Motion& startA) const {
-  const std::vector<Point>& galleryA = galleryM;
   if (pairsA.size() < 2) return startA;
   double pxL = 0, pyL = 0, gxL = 0, gyL = 0;
   for (const auto& pr : pairsA) {
     pxL += probeM[pr.first].x;
     pyL += probeM[pr.first].y;
-    gxL += galleryA[pr.second].x;
-    gyL += galleryA[pr.second].y;
+    gxL += galleryXM[pr.second];
+    gyL += galleryYM[pr.second];
   }
   const double nL = static_cast<double>(pairsA.size());
   pxL /= nL, pyL /= nL, gxL /= nL, gyL /= nL;
   double dotL = 0, crossL = 0;
   for (const auto& pr : pairsA) {
     const double axL = probeM[pr.first].x - pxL, ayL = probeM[pr.first].y - pyL;
-    const double bxL = galleryA[pr.second].x - gxL, byL = galleryA[pr.second].y - gyL;
+    const double bxL = galleryXM[pr.second] - gxL, byL = galleryYM[pr.second] - gyL;
     dotL += axL * bxL + ayL * byL;
     crossL += axL * byL - ayL * bxL;
   }

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <string>
 #include <vector>
 
 #include <qrlfinger/L2FMatcher.h>
@@ -176,6 +179,160 @@ TEST(MinutiaeMatcherTest, DisplacementLimitAndEmptyTemplates) {
   MinutiaeMatcher noProbeL;
   noProbeL.setProbe(FingerprintTemplate());
   EXPECT_EQ(noProbeL.match(probeL, settingsL).similarity(), 0.0f);
+  // A single minutia a side: its one vote is the whole vote.
+  FingerprintTemplate singleL;
+  singleL.minutiae = {{200, 200, 40, MinutiaEnding, 30}};
+  noProbeL.setProbe(singleL);
+  singleL.minutiae[0].x = 260;
+  EXPECT_EQ(noProbeL.match(singleL, MatchSettings()).paired, 1);
+}
+
+// Without angle estimation the searched direction differences are -h .. h units, h = the
+// tolerance in units rounded down (20 degrees: 14 units). Four minutiae far apart, with
+// directions far apart, vote only through their true pairs: a turn by exactly h units in either
+// sense pairs them all, a turn by h + 1 units none.
+TEST(MinutiaeMatcherTest, TheRotationToleranceBoundsTheSearchedDirectionDifferences) {
+  FingerprintTemplate probeL;
+  probeL.minutiae = {{100, 100, 10, MinutiaEnding, 40},
+                     {300, 120, 80, MinutiaEnding, 40},
+                     {150, 350, 150, MinutiaBifurcation, 40},
+                     {320, 330, 220, MinutiaBifurcation, 40}};
+  MinutiaeMatcher matcherL;
+  matcherL.setProbe(moved(probeL, 0.0));
+  MatchSettings settingsL;
+  settingsL.rotationToleranceDegrees = 20;
+  for (int sign : {-1, 1}) {
+    for (int units : {14, 15}) {
+      const FingerprintTemplate turnedL = moved(probeL, sign * units * 360.0 / kAngleUnits, 30.0);
+      EXPECT_EQ(matcherL.match(turnedL, settingsL).paired, units == 14 ? 4 : 0) << sign * units;
+    }
+  }
+}
+
+// The runner-up cell's motion is paired only when the vote is unclear; the full search pairs it
+// always. On impressions with missing, spurious and cut-off minutiae the shortcut must not cost
+// a mate more than one pair, nor mates pairs on balance.
+TEST(MinutiaeMatcherTest, SkippingAClearlyBeatenRunnerUpKeepsTheMatesOfTheFullSearch) {
+  SyntheticFingerGenerator generatorL(77);
+  ImpressionSettings impressionL;
+  impressionL.missingFraction = 0.3;
+  impressionL.spuriousFraction = 0.2;
+  impressionL.cutFraction = 0.2;
+  MatchSettings fastL, fullL;
+  fastL.useAngleEstimation = fullL.useAngleEstimation = true;
+  fullL.pairRunnerUp = true;
+  MinutiaeMatcher matcherL;
+  int fastSumL = 0, fullSumL = 0, differentL = 0;
+  for (std::uint32_t f = 0; f < 200; ++f) {
+    matcherL.setProbe(generatorL.impression(f, 2, impressionL));
+    const FingerprintTemplate mateL = generatorL.impression(f, 1, impressionL);
+    const int fastPairedL = matcherL.match(mateL, fastL).paired;
+    const int fullPairedL = matcherL.match(mateL, fullL).paired;
+    EXPECT_GE(fastPairedL, fullPairedL - 1) << "finger " << f;
+    fastSumL += fastPairedL;
+    fullSumL += fullPairedL;
+    differentL += fastPairedL != fullPairedL;
+  }
+  EXPECT_GE(fastSumL, fullSumL);
+  EXPECT_GT(differentL, 0);  // the two searches are not the same search
+}
+
+// A matcher keeps scratch between comparisons (the probe turned per rotation cell, the vote
+// grid with its stamps, the bucketed pairs): its results must not depend on what it compared
+// before. Full-turn searches use every rotation cell, so the stamps wrap many times.
+TEST(MinutiaeMatcherTest, ResultsDoNotDependOnTheComparisonsBefore) {
+  SyntheticFingerGenerator generatorL(31);
+  ImpressionSettings smallL, largeL;
+  smallL.missingFraction = 0.5;
+  largeL.spuriousFraction = 1.0;
+  MatchSettings settingsL[3];
+  settingsL[0].useAngleEstimation = true;
+  settingsL[1].rotationToleranceDegrees = 200;
+  settingsL[2].maxDisplacement = 80;
+  settingsL[2].rotationToleranceDegrees = 90;
+  MinutiaeMatcher reusedL;
+  std::vector<FingerprintTemplate> galleryL;
+  for (std::uint32_t f = 0; f < 12; ++f) {
+    galleryL.push_back(generatorL.impression(f % 4, 1, f % 2 != 0 ? smallL : largeL));
+  }
+  int comparisonsL = 0;
+  for (std::uint32_t p = 0; p < 4; ++p) {
+    const FingerprintTemplate probeL = generatorL.impression(p, 2, p % 2 != 0 ? largeL : smallL);
+    reusedL.setProbe(probeL);
+    for (int round = 0; round < 3; ++round) {
+      for (std::size_t g = 0; g < galleryL.size(); ++g) {
+        const MatchSettings& s = settingsL[(g + static_cast<std::size_t>(round)) % 3];
+        MinutiaeMatcher freshL;
+        freshL.setProbe(probeL);
+        const MatchResult expectedL = freshL.match(galleryL[g], s);
+        const MatchResult gotL = reusedL.match(galleryL[g], s);
+        ASSERT_EQ(gotL.paired, expectedL.paired) << p << " " << g << " " << round;
+        EXPECT_EQ(gotL.rotation, expectedL.rotation);
+        EXPECT_EQ(gotL.dx, expectedL.dx);
+        EXPECT_EQ(gotL.dy, expectedL.dy);
+        ++comparisonsL;
+      }
+    }
+  }
+  EXPECT_EQ(comparisonsL, 144);
+}
+
+// Outlying minutiae stretch the vote grid beyond its largest size: votes crowd its border, and
+// the minutiae that belong together still pair. Templates too large to count are not compared.
+TEST(MinutiaeMatcherTest, OutliersCutTheVoteGridAndHugeTemplatesPairNothing) {
+  SyntheticFingerGenerator generatorL(9);
+  const FingerprintTemplate probeL = moved(generatorL.master(2), 0.0);
+  FingerprintTemplate galleryL = moved(generatorL.master(2), 10.0, 25.0, -20.0);
+  const int trueL = static_cast<int>(galleryL.minutiae.size());
+  galleryL.minutiae.push_back({65000, 64000, 7, MinutiaEnding, 20});
+  galleryL.minutiae.push_back({3, 65500, 200, MinutiaEnding, 20});
+  MinutiaeMatcher matcherL;
+  matcherL.setProbe(probeL);
+  const MatchResult resultL = matcherL.match(galleryL, MatchSettings());
+  EXPECT_GE(resultL.paired, trueL - 2);
+  EXPECT_EQ(resultL.galleryCount, trueL + 2);
+
+  FingerprintTemplate hugeL = galleryL;
+  hugeL.minutiae.resize(4096, galleryL.minutiae[0]);
+  EXPECT_EQ(matcherL.match(hugeL, MatchSettings()).paired, 0);
+  hugeL.minutiae.resize(4095);
+  EXPECT_GT(matcherL.match(hugeL, MatchSettings()).paired, 0);
+}
+
+// QUARLEN_WRITE_SEEDS=1 writes the seed corpus of the finger templates' fuzz target: a settings
+// byte, the probe length (16 bits), the probe, the gallery; mates and impostors, l2f and l2m.
+TEST(MinutiaeMatcherTest, WritesFuzzSeedsOnRequest) {
+  const char* requestL = std::getenv("QUARLEN_WRITE_SEEDS");
+  if (requestL == nullptr || std::string(requestL) != "1") GTEST_SKIP() << "seeds not requested";
+  const std::string dirL = std::string(QUARLEN_SOURCE_DIR) + "/fuzz/seeds/fuzz_finger_templates/";
+  SyntheticFingerGenerator generatorL(5);
+  ImpressionSettings settingsL;
+  settingsL.missingFraction = 0.3;
+  settingsL.spuriousFraction = 0.2;
+  const struct {
+    const char* name;
+    std::uint8_t settings;
+    std::uint32_t galleryFinger;
+    std::uint8_t kind;
+  } seedsL[] = {{"mate", 0x8A, 0, kKindL2F},
+                {"impostor", 0x0A, 1, kKindL2F},
+                {"mate360", 0x4C, 0, kKindL2F},
+                {"mateLimited", 0x22, 0, kKindL2F},
+                {"l2m", 0x95, 0, kKindL2M}};
+  for (const auto& seed : seedsL) {
+    settingsL.kind = seed.kind;
+    const auto probeL = generatorL.impressionBytes(0, 2, settingsL);
+    const auto galleryL = generatorL.impressionBytes(seed.galleryFinger, 1, settingsL);
+    std::ofstream outL(dirL + seed.name + ".bin", std::ios::binary);
+    ASSERT_TRUE(outL.is_open()) << dirL;
+    outL.put(static_cast<char>(seed.settings));
+    outL.put(static_cast<char>(probeL.size() & 0xFF));
+    outL.put(static_cast<char>(probeL.size() >> 8));
+    outL.write(reinterpret_cast<const char*>(probeL.data()),
+               static_cast<std::streamsize>(probeL.size()));
+    outL.write(reinterpret_cast<const char*>(galleryL.data()),
+               static_cast<std::streamsize>(galleryL.size()));
+  }
 }
 
 }  // namespace
