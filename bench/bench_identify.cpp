@@ -401,51 +401,40 @@ void BM_Rank1AgainstBruteForce(benchmark::State& stateA, Gallery& (*galleryA)())
       static_cast<double>(pipelineHitsL) / static_cast<double>(doneL);
 }
 
-}  // namespace
+// One gallery's benchmarks, in this order: the raw scan of its first pass, identification on 1, 2
+// and 4 probe slots and, for faces, rank 1 against brute force.
+bool registerGallery(const std::string& nameA, const std::string& firstPassA,
+                     Gallery& (*galleryA)(), Algorithm algorithmA, Modality modalityA,
+                     Instance instanceA, bool rank1A) {
+  benchmark::RegisterBenchmark(("BM_RawScanFirstPass/" + nameA + "_" + firstPassA).c_str(),
+                               BM_RawScanFirstPass, galleryA, algorithmA, modalityA, instanceA)
+      ->Iterations(modalityA == ModalityIris ? 3 : 5)
+      ->UseRealTime()
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark(("BM_Identify/" + nameA).c_str(), BM_Identify, galleryA)
+      ->Arg(1)
+      ->Arg(2)
+      ->Arg(4)
+      ->Iterations(1)
+      ->UseRealTime()
+      ->Unit(benchmark::kMillisecond);
+  if (rank1A) {
+    benchmark::RegisterBenchmark(("BM_Rank1AgainstBruteForce/" + nameA).c_str(),
+                                 BM_Rank1AgainstBruteForce, galleryA)
+        ->Iterations(1)
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond);
+  }
+  return true;
+}
 
-BENCHMARK_CAPTURE(BM_RawScanFirstPass, face_hgmByte, faceGallery, AlgHgmByte, ModalityFace,
-                  InstanceFaceFrontal)
-    ->Iterations(5)
-    ->UseRealTime()
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Identify, face, faceGallery)
-    ->Arg(1)
-    ->Arg(2)
-    ->Arg(4)
-    ->Iterations(1)
-    ->UseRealTime()
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Rank1AgainstBruteForce, face, faceGallery)
-    ->Iterations(1)
-    ->UseRealTime()
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_RawScanFirstPass, faceBits_hgm, faceBitsGallery, AlgHgm, ModalityFace,
-                  InstanceFaceFrontal)
-    ->Iterations(5)
-    ->UseRealTime()
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Identify, faceBits, faceBitsGallery)
-    ->Arg(1)
-    ->Arg(2)
-    ->Arg(4)
-    ->Iterations(1)
-    ->UseRealTime()
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Rank1AgainstBruteForce, faceBits, faceBitsGallery)
-    ->Iterations(1)
-    ->UseRealTime()
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_RawScanFirstPass, iris_daugman2010, irisGallery, AlgDaugman2010, ModalityIris,
-                  InstanceIrisLeft)
-    ->Iterations(3)
-    ->UseRealTime()
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Identify, iris, irisGallery)
-    ->Arg(1)
-    ->Arg(2)
-    ->Arg(4)
-    ->Iterations(1)
-    ->UseRealTime()
-    ->Unit(benchmark::kMillisecond);
+const bool registeredS = registerGallery("face", "hgmByte", faceGallery, AlgHgmByte, ModalityFace,
+                                         InstanceFaceFrontal, true) &&
+                         registerGallery("faceBits", "hgm", faceBitsGallery, AlgHgm, ModalityFace,
+                                         InstanceFaceFrontal, true) &&
+                         registerGallery("iris", "daugman2010", irisGallery, AlgDaugman2010,
+                                         ModalityIris, InstanceIrisLeft, false);
+
+}  // namespace
 
 BENCHMARK_MAIN();

@@ -347,8 +347,8 @@ TEST_F(StagePassTest, AnIdentityScoredTwiceKeepsItsBetterSample) {
   // A second, unrelated sample of the best identity, behind its good one in gallery order.
   const unsigned bestL = expectedBest(1, [](unsigned) { return true; })[0];
   std::mt19937 rngL(3);
-  stageM->add(floatBlock(unitVector(rngL), AlgHgmFloat).get(),
-              stageM->galleryVec()[bestL].metadata, KXuint128{1, bestL});
+  stageM->add(floatBlock(unitVector(rngL), AlgHgmFloat).get(), stageM->galleryVec()[bestL].metadata,
+              KXuint128{1, bestL});
   useEngines(2);
   matchmodeM.resultLengthMin = matchmodeM.resultLengthMax = kGallery + 1;
   umcM->resetResultContainer(kSlot);
