@@ -470,6 +470,15 @@ TEST_F(StagePassTest, BadInputs) {
   EXPECT_KXXCP_MESSAGE(stageL.identifyTemplate(probeL.get(), stageM->getGalleryEntries(), metadataL,
                                                kSlot, noEnginesL, configM, mL, nL),
                        "Catched kxxcp::Exception: ( No match engines for the stage. )");
+  // An iris bundle without a usable engine is refused before anything is read.
+  Stage irisL(ModalityIris, InstanceIrisLeft, AlgDaugman2010);
+  std::vector<std::vector<NormalisationResult>> bundleResultsL;
+  for (const auto& enginesL : {noEnginesL, std::vector<StageMatchEngine_Base*>{nullptr}}) {
+    std::vector<StageMatchEngine_Base*> copyL = enginesL;
+    EXPECT_KXXCP_MESSAGE(irisL.identifyTemplateBundle({}, stageM->getGalleryEntries(), kSlot,
+                                                      bundleResultsL, copyL, configM),
+                         "No match engines for the stage.");
+  }
 }
 
 TEST_F(StagePassTest, VerifyScoresWithEngineZero) {
