@@ -6,8 +6,10 @@
 //   bench_stage --benchmark_filter=... (sizes fixed: 1 000 000 entries, K = 1000)
 
 #include <benchmark/benchmark.h>
+#include <sched.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -136,62 +138,95 @@ std::uint64_t streamingSum(const std::uint64_t* pA, std::size_t wordsA) {
   return s0 + s1 + s2 + s3;
 }
 
-// Reads every memory array of the stage on threadsA threads (each a share of every array).
+// Reads every memory array of the stage on threadsA threads (each a share of every array);
+// returns the bytes read.
+std::size_t readOnce(const Gallery& gA, unsigned threadsA) {
+  std::size_t bytesL = 0;
+  std::vector<std::thread> poolL;
+  std::vector<std::uint64_t> sumsL(threadsA);
+  const auto& arraysL = gA.stage->memoryArrays();
+  std::size_t usedL = gA.stage->galleryVec().size();
+  for (const auto& a : arraysL) {
+    bytesL += std::min<std::size_t>(a.capacity, usedL) * gA.stage->dataSize();
+    usedL -= std::min<std::size_t>(a.capacity, usedL);
+  }
+  for (unsigned t = 0; t < threadsA; ++t) {
+    poolL.emplace_back([&, t] {
+      std::size_t leftL = gA.stage->galleryVec().size();
+      for (const auto& a : arraysL) {
+        const std::size_t nL = std::min<std::size_t>(a.capacity, leftL);
+        leftL -= nL;
+        const std::size_t wordsL = nL * gA.stage->dataSize() / 8;
+        const std::size_t shareL = wordsL / threadsA;
+        sumsL[t] += streamingSum(reinterpret_cast<const std::uint64_t*>(a.data) + t * shareL,
+                                 t + 1 == threadsA ? wordsL - t * shareL : shareL);
+      }
+    });
+  }
+  for (auto& p : poolL) p.join();
+  benchmark::DoNotOptimize(sumsL.data());
+  return bytesL;
+}
+
 void BM_ReadBandwidth(benchmark::State& stateA, Gallery& (*galleryA)()) {
   const Gallery& gL = galleryA();
   const auto threadsL = static_cast<unsigned>(stateA.range(0));
   std::size_t bytesL = 0;
-  for (auto _ : stateA) {
-    bytesL = 0;
-    std::vector<std::thread> poolL;
-    std::vector<std::uint64_t> sumsL(threadsL);
-    const auto& arraysL = gL.stage->memoryArrays();
-    std::size_t usedL = gL.stage->galleryVec().size();
-    for (const auto& a : arraysL) {
-      bytesL += std::min<std::size_t>(a.capacity, usedL) * gL.stage->dataSize();
-      usedL -= std::min<std::size_t>(a.capacity, usedL);
-    }
-    for (unsigned t = 0; t < threadsL; ++t) {
-      poolL.emplace_back([&, t] {
-        std::size_t leftL = gL.stage->galleryVec().size();
-        for (const auto& a : arraysL) {
-          const std::size_t nL = std::min<std::size_t>(a.capacity, leftL);
-          leftL -= nL;
-          const std::size_t wordsL = nL * gL.stage->dataSize() / 8;
-          const std::size_t shareL = wordsL / threadsL;
-          sumsL[t] += streamingSum(reinterpret_cast<const std::uint64_t*>(a.data) + t * shareL,
-                                   t + 1 == threadsL ? wordsL - t * shareL : shareL);
-        }
-      });
-    }
-    for (auto& p : poolL) p.join();
-    benchmark::DoNotOptimize(sumsL.data());
-  }
+  for (auto _ : stateA) bytesL = readOnce(gL, threadsL);
   stateA.SetBytesProcessed(static_cast<std::int64_t>(stateA.iterations() * bytesL));
 }
 
 // The engine alone over the same entries, keeping only the best score, with the look-ahead of
 // the stage's workers.
-void BM_RawScan(benchmark::State& stateA, Gallery& (*galleryA)()) {
-  const Gallery& gL = galleryA();
-  std::unique_ptr<StageMatchEngine_Base> eL(StageMatchEngine_Base::createStageEngine(gL.algorithm));
-  eL->setProbeForIdentification(gL.probe.data(), static_cast<unsigned>(gL.probe.size()));
-  const auto& entriesL = gL.stage->galleryVec();
-  const unsigned sizeL = gL.stage->dataSize();
-  for (auto _ : stateA) {
+struct RawScan {
+  const Gallery& g;
+  std::vector<std::unique_ptr<StageMatchEngine_Base>> engines;
+
+  // With an engine for each of threadsA threads.
+  explicit RawScan(const Gallery& gA, unsigned threadsA = 1) : g(gA) {
+    for (unsigned i = 0; i < threadsA; ++i) {
+      engines.emplace_back(StageMatchEngine_Base::createStageEngine(gA.algorithm));
+      engines.back()->setProbeForIdentification(gA.probe.data(),
+                                                static_cast<unsigned>(gA.probe.size()));
+    }
+  }
+  // Scans share partA of partsA with engine partA.
+  void scan(unsigned partA, unsigned partsA) const {
+    StageMatchEngine_Base& engineL = *engines[partA];
+    const auto& entriesL = g.stage->galleryVec();
+    const unsigned sizeL = g.stage->dataSize();
+    const std::size_t shareL = entriesL.size() / partsA;
+    const GalleryEntry* firstL = entriesL.data() + partA * shareL;
+    const GalleryEntry* endL =
+        partA + 1 == partsA ? entriesL.data() + entriesL.size() : firstL + shareL;
     float bestL = -1e30f;
-    const GalleryEntry* endL = entriesL.data() + entriesL.size();
-    const qrbase::stageworkers::Prefetcher prefetcherL(*eL, sizeL, endL);
-    for (const GalleryEntry* e = entriesL.data(); e != endL; ++e) {
+    const qrbase::stageworkers::Prefetcher prefetcherL(engineL, sizeL, endL);
+    for (const GalleryEntry* e = firstL; e != endL; ++e) {
       prefetcherL.ahead(e);
-      bestL = std::max(bestL, eL->matchGallery(e->data, sizeL));
+      bestL = std::max(bestL, engineL.matchGallery(e->data, sizeL));
     }
     benchmark::DoNotOptimize(bestL);
   }
+  // The whole gallery: on the calling thread with one engine, else a thread per engine.
+  void run() const {
+    const auto partsL = static_cast<unsigned>(engines.size());
+    if (partsL == 1) return scan(0, 1);
+    std::vector<std::thread> threadsL;
+    for (unsigned i = 0; i < partsL; ++i)
+      threadsL.emplace_back([this, i, partsL] { scan(i, partsL); });
+    for (auto& t : threadsL) t.join();
+  }
+};
+
+void BM_RawScan(benchmark::State& stateA, Gallery& (*galleryA)()) {
+  const Gallery& gL = galleryA();
+  const RawScan scanL(gL);
+  for (auto _ : stateA) scanL.run();
+  const std::size_t nL = gL.stage->galleryVec().size();
   stateA.counters["comparisons/s"] = benchmark::Counter(
-      static_cast<double>(stateA.iterations() * entriesL.size()), benchmark::Counter::kIsRate);
+      static_cast<double>(stateA.iterations() * nL), benchmark::Counter::kIsRate);
   stateA.SetBytesProcessed(
-      static_cast<std::int64_t>(stateA.iterations() * entriesL.size() * sizeL));
+      static_cast<std::int64_t>(stateA.iterations() * nL * gL.stage->dataSize()));
 }
 
 // The screening call of one processor path alone over the same entries (the first 16 bytes of
@@ -223,33 +258,50 @@ void BM_Screen(benchmark::State& stateA, kxegm::irisscreen::Path pathA) {
   stateA.SetLabel(kxegm::irisscreen::pathName(pathA));
 }
 
-// One pass of the common identifier with K = 1000 on range(0) workers.
+// One pass of the common identifier with K = 1000 on a number of workers.
+struct Pass {
+  Gallery& g;
+  std::vector<std::unique_ptr<StageMatchEngine_Base>> engines;
+  std::vector<StageMatchEngine_Base*> enginePointers;
+  TemplateMatcherMultipass_Stage_Common stage;
+  qrbase::MultipassConfig::Matchmode mode;
+  MatchConfigData config;
+  std::unique_ptr<TemplateBlockImp> probe;
+
+  Pass(Gallery& gA, unsigned workersA)
+      : g(gA),
+        stage(gA.modality, gA.instance, gA.algorithm),
+        probe(TemplateBlockImp::createTemplateBlock(gA.algorithm)) {
+    for (unsigned i = 0; i < workersA; ++i) {
+      engines.emplace_back(StageMatchEngine_Base::createStageEngine(gA.algorithm));
+      enginePointers.push_back(engines.back().get());
+    }
+    mode.modality = gA.modality;
+    mode.instance = gA.instance;
+    mode.algorithm = gA.algorithm;
+    mode.resultLengthMin = mode.resultLengthMax = kK;
+    config.uniqueMetadataContainer = gA.umc.get();
+    config.matchmode = &mode;
+    const auto sizeL = static_cast<unsigned>(gA.probe.size());
+    probe->setData(gA.probe.data(), sizeL, gA.probe.data(), sizeL, false);
+  }
+  void run() {
+    std::vector<IdentityMetadata*> metadataL;
+    float matchL = 0, normL = 0;
+    stage.identifyTemplate(probe.get(), g.stage->getGalleryEntries(), metadataL, 0, enginePointers,
+                           config, matchL, normL);
+  }
+  // Forgets the pass's results (not part of a pass's time).
+  void reset() { g.umc->resetResultContainer(0); }
+};
+
 void BM_Pass(benchmark::State& stateA, Gallery& (*galleryA)()) {
   Gallery& gL = galleryA();
-  const auto workersL = static_cast<unsigned>(stateA.range(0));
-  std::vector<StageMatchEngine_Base*> enginesL;
-  for (unsigned i = 0; i < workersL; ++i) {
-    enginesL.push_back(StageMatchEngine_Base::createStageEngine(gL.algorithm));
-  }
-  TemplateMatcherMultipass_Stage_Common stageL(gL.modality, gL.instance, gL.algorithm);
-  qrbase::MultipassConfig::Matchmode modeL;
-  modeL.modality = gL.modality;
-  modeL.instance = gL.instance;
-  modeL.algorithm = gL.algorithm;
-  modeL.resultLengthMin = modeL.resultLengthMax = kK;
-  MatchConfigData configL;
-  configL.uniqueMetadataContainer = gL.umc.get();
-  configL.matchmode = &modeL;
-  std::unique_ptr<TemplateBlockImp> probeL(TemplateBlockImp::createTemplateBlock(gL.algorithm));
-  probeL->setData(gL.probe.data(), static_cast<unsigned>(gL.probe.size()), gL.probe.data(),
-                  static_cast<unsigned>(gL.probe.size()), false);
-  std::vector<IdentityMetadata*> metadataL;
+  Pass passL(gL, static_cast<unsigned>(stateA.range(0)));
   for (auto _ : stateA) {
-    float matchL = 0, normL = 0;
-    stageL.identifyTemplate(probeL.get(), gL.stage->getGalleryEntries(), metadataL, 0, enginesL,
-                            configL, matchL, normL);
+    passL.run();
     stateA.PauseTiming();
-    gL.umc->resetResultContainer(0);
+    passL.reset();
     stateA.ResumeTiming();
   }
   const std::size_t nL = gL.stage->galleryVec().size();
@@ -257,7 +309,66 @@ void BM_Pass(benchmark::State& stateA, Gallery& (*galleryA)()) {
       static_cast<double>(stateA.iterations() * nL), benchmark::Counter::kIsRate);
   stateA.SetBytesProcessed(
       static_cast<std::int64_t>(stateA.iterations() * nL * gL.stage->dataSize()));
-  for (auto* e : enginesL) delete e;
+}
+
+// Runs fA with the calling thread (and the threads it starts) on one processor: the
+// processors of a shared virtual machine do not run at the same speed, so that a one-thread
+// comparison between two threads would measure the processors as much as the code.
+void onOneProcessor(const std::function<void()>& fA) {
+  cpu_set_t allL;
+  CPU_ZERO(&allL);
+  if (sched_getaffinity(0, sizeof(allL), &allL) != 0) return fA();
+  cpu_set_t oneL;
+  CPU_ZERO(&oneL);
+  for (int c = 0; c < CPU_SETSIZE; ++c) {
+    if (CPU_ISSET(c, &allL)) {
+      CPU_SET(c, &oneL);
+      break;
+    }
+  }
+  sched_setaffinity(0, sizeof(oneL), &oneL);
+  fA();
+  sched_setaffinity(0, sizeof(allL), &allL);
+}
+
+// The goals as ratios, each pair timed in turn over the rounds (medians of the rounds), so that
+// the machine's changing load and bandwidth fall on both alike: the pass with one worker against
+// the raw scan, both on the same processor; with two workers against the two-thread read loop.
+// Also the raw scan on two threads (an engine each), the most two workers can do.
+void BM_PassRatios(benchmark::State& stateA, Gallery& (*galleryA)()) {
+  Gallery& gL = galleryA();
+  const RawScan rawL(gL), raw2L(gL, 2);
+  Pass oneL(gL, 1), twoL(gL, 2);
+  const auto seconds = [](const std::function<void()>& fA) {
+    const auto startL = std::chrono::steady_clock::now();
+    fA();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - startL).count();
+  };
+  std::vector<double> rawS, oneS, readS, raw2S, twoS;
+  for (auto _ : stateA) {
+    onOneProcessor([&] {
+      rawS.push_back(seconds([&] { rawL.run(); }));
+      oneS.push_back(seconds([&] { oneL.run(); }));
+    });
+    oneL.reset();
+    readS.push_back(seconds([&] { readOnce(gL, 2); }));
+    raw2S.push_back(seconds([&] { raw2L.run(); }));
+    twoS.push_back(seconds([&] { twoL.run(); }));
+    twoL.reset();
+  }
+  const auto median = [](std::vector<double> vA) {
+    std::nth_element(vA.begin(), vA.begin() + vA.size() / 2, vA.end());
+    return vA[vA.size() / 2];
+  };
+  const double nL = static_cast<double>(gL.stage->galleryVec().size());
+  const double bytesL = nL * gL.stage->dataSize();
+  stateA.counters["raw M/s"] = nL / median(rawS) / 1e6;
+  stateA.counters["pass1 M/s"] = nL / median(oneS) / 1e6;
+  stateA.counters["pass1/raw"] = median(rawS) / median(oneS);
+  stateA.counters["read2 GB/s"] = bytesL / median(readS) / 1e9;
+  stateA.counters["raw2 GB/s"] = bytesL / median(raw2S) / 1e9;
+  stateA.counters["pass2 GB/s"] = bytesL / median(twoS) / 1e9;
+  stateA.counters["pass2/read2"] = median(readS) / median(twoS);
 }
 
 // The best K = 1000 of 100 000 scores with many ties: the stage's selection and nth_element.
@@ -360,6 +471,14 @@ BENCHMARK_CAPTURE(BM_Pass, daugman2010, irisGallery)
     ->Arg(1)
     ->Arg(2)
     ->Iterations(3)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_PassRatios, hgmFloat, hgmFloatGallery)
+    ->Iterations(9)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_PassRatios, daugman2010, irisGallery)
+    ->Iterations(9)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Select, searchThreshold, false)->Unit(benchmark::kMicrosecond);

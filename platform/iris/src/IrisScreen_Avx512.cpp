@@ -1,10 +1,14 @@
-// The AVX-512 screening kernel: two head entries per 512-bit register, the later row in the low
-// 256-bit half and the earlier one in the high half, counted as in the AVX2 kernel (see
-// IrisScreen_Avx2.cpp) with the VPOPCNTDQ bit count. The kernel is bound by the one port that
-// runs bit counts, permutations and compares, so the rows and their mask words come into place
-// by (broadcast) loads rather than permutations.
-// The test bits of all pairs gather in one word, two bits per row, from which one bit extract
-// takes the row mask, already in its order (row j at bit count - 1 - j).
+// The AVX-512 screening kernel: four head entries per 512-bit register, one 128-bit lane per
+// row. Only the low halves of a row's four words take part in the counts (the usable bits are
+// the probe mask word and the gallery word's upper half, which lie in the low 32 bits), so each
+// lane holds them as 32-bit lanes [w0 w1 m0 m1], gathered from two 256-bit loads of two rows
+// each by one permutation. A lane then counts [D0 D1 T0 T1] at once:
+//   (row ^ [g0 g1 0 0]) & ([m0 m1 m0 m1] & [G0 G1 G0 G1]) = [d0 d1 u0 u1],
+// where g is a gallery word's code half and G its mask half, the sums [D0 D T0 T] come from one
+// swap and a blend, both tests of the four rows are one compare, and one more shuffle puts the
+// counters [T D] of every row in place for its 16-byte store.
+// The kernel is bound by the one port that runs bit counts, permutations and compares: seven such
+// operations per four rows (two row pairs per operation in the earlier kernel of this library).
 
 #include "IrisScreenKernels.h"
 
@@ -25,81 +29,93 @@ namespace {
 
 #define QRLIRIS_AVX512 __attribute__((target("avx2,avx512f,avx512bw,avx512vpopcntdq,popcnt,bmi2")))
 
-// Rows per block: the test bits of a block (a byte per pair) fill one 64-bit word.
-constexpr std::uint32_t kBlockRows = 16;
-
-struct Constants {
-  __m512i code;         // [g0 g1 0 0] per half
-  __m512i galleryMask;  // [G0 G1 G0 G1] per half, G = gallery word >> 32
-  __m512i limits;       // [0 0 52 48] per half
-};
-
-// Counts a pair of rows, lateA in the low half and earlyA in the high half, and stores their
-// counters. Without a later row (HasLate false) the low lanes are zero and fail both tests.
-// Returns the compare bits: bits 2, 3 for the later row and 6, 7 for the earlier one, both set
-// when the row passes.
-template <bool HasLate>
-QRLIRIS_AVX512 inline unsigned countPair(QrlIrisHeadEntry* lateA, QrlIrisHeadEntry* earlyA,
-                                         const Constants& cA) {
-  // [w0 w1 m0 m1] and [m0 m1 m0 m1] of each row, by loads alone.
-  __m512i rowsL = _mm512_setzero_si512();
-  __m512i masksL = _mm512_setzero_si512();
-  if constexpr (HasLate) {
-    rowsL = _mm512_castsi256_si512(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(lateA)));
-    masksL =
-        _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(&lateA->mask0)));
-  }
-  rowsL = _mm512_mask_broadcast_i64x4(rowsL, 0xF0,
-                                      _mm256_loadu_si256(reinterpret_cast<const __m256i*>(earlyA)));
-  masksL = _mm512_mask_broadcast_i32x4(
-      masksL, 0xFF00, _mm_loadu_si128(reinterpret_cast<const __m128i*>(&earlyA->mask0)));
-  const __m512i usableL = _mm512_and_si512(masksL, cA.galleryMask);
-  // (rows ^ code) & usable = [diff bits 0, diff bits 1, usable bits 0, usable bits 1]
-  const __m512i countedL = _mm512_ternarylogic_epi64(rowsL, cA.code, usableL, 0x28);
-  const __m512i bitsL = _mm512_popcnt_epi64(countedL);  // [D0 D1 T0 T1]
-  // [D0 D T0 T], then [T D D0 D]: the entry's counters in lanes 0, 1 and the left sides of
-  // both tests in lanes 2, 3, against [. . T0 T] * [0 0 52 48].
-  const __m512i sumsL = _mm512_add_epi64(bitsL, _mm512_bslli_epi128(bitsL, 8));
-  const __m512i outL = _mm512_permutex_epi64(sumsL, 0x47);
-  if constexpr (HasLate) {
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(&lateA->total), _mm512_castsi512_si128(outL));
-  }
-  // A store of exactly the two counters: a wider masked store would keep the next call's loads
-  // of the neighbouring entry waiting for it.
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(&earlyA->total), _mm512_extracti32x4_epi32(outL, 2));
-  const __m512i leftL = _mm512_slli_epi64(outL, 7);
-  const __m512i rightL = _mm512_mul_epu32(sumsL, cA.limits);
-  return _mm512_cmplt_epu64_mask(leftL, rightL);
+constexpr _MM_PERM_ENUM perm(int d3A, int d2A, int d1A, int d0A) {
+  return static_cast<_MM_PERM_ENUM>(_MM_SHUFFLE(d3A, d2A, d1A, d0A));
 }
+
+// The first 32 bytes of an entry: words 0 and 1 and their mask words.
+QRLIRIS_AVX512 inline __m256i rowWords(const QrlIrisHeadEntry* entryA) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(entryA));
+}
+
+// Screens Rows (1 to 4) consecutive entries: writes their counters and returns their test bits,
+// bit r for entry r. Entries beyond Rows are neither read nor written.
+template <unsigned Rows>
+QRLIRIS_AVX512 inline unsigned screenGroup(QrlIrisHeadEntry* headA, __m512i codeA, __m512i maskA) {
+  __m512i firstL;
+  __m512i secondL = _mm512_setzero_si512();
+  if constexpr (Rows >= 2) {
+    firstL = _mm512_inserti64x4(_mm512_castsi256_si512(rowWords(headA)), rowWords(headA + 1), 1);
+  } else {
+    firstL = _mm512_zextsi256_si512(rowWords(headA));
+  }
+  if constexpr (Rows == 4) {
+    secondL =
+        _mm512_inserti64x4(_mm512_castsi256_si512(rowWords(headA + 2)), rowWords(headA + 3), 1);
+  } else if constexpr (Rows == 3) {
+    secondL = _mm512_zextsi256_si512(rowWords(headA + 2));
+  }
+  // The low half of every word: lane r = [w0 w1 m0 m1] of entry r.
+  const __m512i lowHalvesL =
+      _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
+  const __m512i rowsL = _mm512_permutex2var_epi32(firstL, lowHalvesL, secondL);
+  const __m512i usableL = _mm512_and_si512(_mm512_shuffle_epi32(rowsL, perm(3, 2, 3, 2)), maskA);
+  const __m512i countsL =
+      _mm512_popcnt_epi32(_mm512_ternarylogic_epi32(rowsL, codeA, usableL, 0x28));  // [D0 D1 T0 T1]
+  const __m512i sumsL = _mm512_mask_blend_epi32(
+      0xAAAA, countsL,
+      _mm512_add_epi32(countsL, _mm512_shuffle_epi32(countsL, perm(2, 3, 0, 1))));  // [D0 D T0 T]
+  // D0 * 128 < T0 * 52 and D * 128 < T * 48 in lanes 0 and 1 (every count is below 65, so the
+  // 16-bit products are exact).
+  const __m512i limitsL = _mm512_mullo_epi16(_mm512_shuffle_epi32(sumsL, perm(1, 0, 3, 2)),
+                                             _mm512_set4_epi32(0, 0, 48, 52));
+  const unsigned testsL =
+      _mm512_mask_cmplt_epu32_mask(0x3333, _mm512_slli_epi32(sumsL, 7), limitsL);
+  // [T 0 D 0]: the entry's 64-bit total and diff.
+  const __m512i countersL = _mm512_maskz_shuffle_epi32(0x5555, sumsL, perm(0, 1, 0, 3));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(&headA[0].total), _mm512_castsi512_si128(countersL));
+  if constexpr (Rows >= 2) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(&headA[1].total),
+                     _mm512_extracti32x4_epi32(countersL, 1));
+  }
+  if constexpr (Rows >= 3) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(&headA[2].total),
+                     _mm512_extracti32x4_epi32(countersL, 2));
+  }
+  if constexpr (Rows == 4) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(&headA[3].total),
+                     _mm512_extracti32x4_epi32(countersL, 3));
+  }
+  return _pext_u32(testsL & (testsL >> 1), 0x1111);
+}
+
+// Four test bits in reverse order: the mask holds row j at bit count - 1 - j.
+constexpr unsigned char kReversed[16] = {0, 8, 4, 12, 2, 10, 6, 14, 1, 9, 5, 13, 3, 11, 7, 15};
 
 }  // namespace
 
 QRLIRIS_AVX512 std::uint32_t screenAvx512(const void* galleryA, QrlIrisHeadEntry* headA,
                                           std::uint32_t rowCountA) {
   const std::uint32_t countL = rowCountA > kMaxRows ? kMaxRows : rowCountA;
+  // Gallery words 0 and 1 as 32-bit lanes [g0 G0 g1 G1] in every 128-bit lane.
   const __m512i gL = _mm512_broadcast_i32x4(_mm_loadu_si128(static_cast<const __m128i*>(galleryA)));
-  const Constants cL{_mm512_maskz_mov_epi64(0x33, gL), _mm512_srli_epi64(gL, 32),
-                     _mm512_setr_epi64(0, 0, 52, 48, 0, 0, 52, 48)};
-  std::uint32_t maskL = 0;
-  for (std::uint32_t firstL = 0; firstL < countL; firstL += kBlockRows) {
-    const std::uint32_t rowsL = countL - firstL < kBlockRows ? countL - firstL : kBlockRows;
-    // A byte of compare bits per pair, the first pair in the highest byte used.
-    std::uint64_t bitsL = 0;
-    std::uint32_t j = firstL;
-    for (; j + 2 <= firstL + rowsL; j += 2) {
-      bitsL = (bitsL << 8) | countPair<true>(headA + j + 1, headA + j, cL);
-    }
-    if (j < firstL + rowsL) bitsL = (bitsL << 8) | countPair<false>(nullptr, headA + j, cL);
-    // Both bits of a test pair set: bit 2 of a byte for the later row, bit 6 for the earlier.
-    const std::uint64_t passL = bitsL & (bitsL >> 1);
-    const std::uint32_t pairsL = (rowsL + 1) / 2;
-    std::uint32_t blockL =
-        static_cast<std::uint32_t>(_pext_u64(passL, 0x4444444444444444ull >> (64 - 8 * pairsL)));
-    // An odd block ends in a pair without its later row, whose bit is 0.
-    blockL >>= (rowsL & 1);
-    maskL = (maskL << rowsL) | blockL;
+  const __m512i codeL = _mm512_maskz_shuffle_epi32(0x3333, gL, perm(0, 0, 2, 0));  // [g0 g1 0 0]
+  const __m512i maskL = _mm512_shuffle_epi32(gL, perm(3, 1, 3, 1));                // [G0 G1 G0 G1]
+  std::uint32_t resultL = 0;
+  std::uint32_t j = 0;
+  for (; j + 4 <= countL; j += 4) {
+    resultL = (resultL << 4) | kReversed[screenGroup<4>(headA + j, codeL, maskL)];
   }
-  return maskL;
+  switch (countL - j) {
+    case 3:
+      return (resultL << 3) | (kReversed[screenGroup<3>(headA + j, codeL, maskL)] >> 1);
+    case 2:
+      return (resultL << 2) | (kReversed[screenGroup<2>(headA + j, codeL, maskL)] >> 2);
+    case 1:
+      return (resultL << 1) | (kReversed[screenGroup<1>(headA + j, codeL, maskL)] >> 3);
+    default:
+      return resultL;
+  }
 }
 
 }  // namespace kernels

@@ -39,20 +39,22 @@ class IrisCodeMatcherTest : public ::testing::Test {
   QrlIrisProbeDescriptor descriptorM{};
 };
 
+// Ring bit i of ring r with its mask bit: record word 4r + i / 32, bit i % 32; matcher word
+// i % 32, bit 4r + i / 32 (mask bits 32 higher).
 TEST_F(IrisCodeMatcherTest, FormsPlaceRingBitsAsDocumentedAndRoundTrip) {
-  // Ring 2, ring bit 37 (position 18, component 1), usable.
-  std::vector<unsigned char> recordL(kCodeBytes, 0), matcherL(kCodeBytes), backL(kCodeBytes);
-  const std::uint64_t wordL = (std::uint64_t{1} << 5) | (std::uint64_t{1} << (5 + 32));
-  std::memcpy(recordL.data() + 8 * (4 * 2 + 1), &wordL, 8);
-  kxegm::irisforms::recordToMatcher(recordL.data(), matcherL.data());
-  for (int w = 0; w < 32; ++w) {
-    const std::uint64_t expectedL =
-        w == 5 ? (std::uint64_t{1} << 9) | (std::uint64_t{1} << (9 + 32)) : 0;
-    EXPECT_EQ(wordOf(matcherL.data(), w), expectedL) << "word " << w;
-  }
+  std::vector<unsigned char> matcherL(kCodeBytes), backL(kCodeBytes);
   for (int i = 0; i < 20; ++i) {
     const auto codeL = randomCode();
     kxegm::irisforms::recordToMatcher(codeL.data(), matcherL.data());
+    for (int r = 0; r < 8; ++r) {
+      for (int b = 0; b < 128; ++b) {
+        const std::uint64_t inL = wordOf(codeL.data(), 4 * r + b / 32);
+        const std::uint64_t outL = wordOf(matcherL.data(), b % 32);
+        const int fromL = b % 32, toL = 4 * r + b / 32;
+        ASSERT_EQ((outL >> toL) & 1, (inL >> fromL) & 1) << "ring " << r << " bit " << b;
+        ASSERT_EQ((outL >> (toL + 32)) & 1, (inL >> (fromL + 32)) & 1) << "mask " << r << " " << b;
+      }
+    }
     kxegm::irisforms::matcherToRecord(matcherL.data(), backL.data());
     EXPECT_EQ(backL, codeL);
   }
@@ -61,18 +63,21 @@ TEST_F(IrisCodeMatcherTest, FormsPlaceRingBitsAsDocumentedAndRoundTrip) {
 TEST_F(IrisCodeMatcherTest, RotationShiftsEachRingByTwoBitsPerPosition) {
   const auto codeL = randomCode();
   std::vector<unsigned char> turnedL(kCodeBytes), backL(kCodeBytes);
-  kxegm::irisforms::rotateRecord(codeL.data(), 1, turnedL.data());
-  for (int r = 0; r < 8; ++r) {
-    for (int i = 0; i < 128; ++i) {
-      const int fromL = (i + 126) % 128;
-      const std::uint64_t inL = wordOf(codeL.data(), 4 * r + fromL / 32);
-      const std::uint64_t outL = wordOf(turnedL.data(), 4 * r + i / 32);
-      ASSERT_EQ((outL >> (i % 32)) & 1, (inL >> (fromL % 32)) & 1);
-      ASSERT_EQ((outL >> (i % 32 + 32)) & 1, (inL >> (fromL % 32 + 32)) & 1);
+  // Shifts within a 64-bit half, across it, and backwards.
+  for (int stepsL : {1, 37, -3}) {
+    kxegm::irisforms::rotateRecord(codeL.data(), stepsL, turnedL.data());
+    for (int r = 0; r < 8; ++r) {
+      for (int i = 0; i < 128; ++i) {
+        const int fromL = ((i - 2 * stepsL) % 128 + 128) % 128;
+        const std::uint64_t inL = wordOf(codeL.data(), 4 * r + fromL / 32);
+        const std::uint64_t outL = wordOf(turnedL.data(), 4 * r + i / 32);
+        ASSERT_EQ((outL >> (i % 32)) & 1, (inL >> (fromL % 32)) & 1) << stepsL;
+        ASSERT_EQ((outL >> (i % 32 + 32)) & 1, (inL >> (fromL % 32 + 32)) & 1) << stepsL;
+      }
     }
+    kxegm::irisforms::rotateRecord(turnedL.data(), -stepsL, backL.data());
+    EXPECT_EQ(backL, codeL);
   }
-  kxegm::irisforms::rotateRecord(turnedL.data(), -1, backL.data());
-  EXPECT_EQ(backL, codeL);
   kxegm::irisforms::rotateRecord(codeL.data(), 64, turnedL.data());
   EXPECT_EQ(turnedL, codeL);
 }

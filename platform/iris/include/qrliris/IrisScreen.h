@@ -19,7 +19,7 @@ enum class Path {
   Portable,  // one row at a time, bit counts without the POPCNT instruction (any x86-64)
   Popcnt,    // one row at a time with POPCNT
   Avx2,      // one row per 256-bit register, bit counts by nibble table
-  Avx512     // two rows per 512-bit register, AVX-512 F and BW with VPOPCNTDQ, and BMI2
+  Avx512     // four rows per 512-bit register, AVX-512 F and BW with VPOPCNTDQ, and BMI2
 };
 
 // All paths, slowest first.
