@@ -29,9 +29,14 @@ namespace {
 
 #define QRLIRIS_AVX512 __attribute__((target("avx2,avx512f,avx512bw,avx512vpopcntdq,popcnt,bmi2")))
 
-constexpr _MM_PERM_ENUM perm(int d3A, int d2A, int d1A, int d0A) {
-  return static_cast<_MM_PERM_ENUM>(_MM_SHUFFLE(d3A, d2A, d1A, d0A));
-}
+// The 32-bit lane orders of the shuffles within a 128-bit lane (constants, so that even an
+// unoptimised build passes them as immediates).
+constexpr auto kMasksTwice = static_cast<_MM_PERM_ENUM>(_MM_SHUFFLE(3, 2, 3, 2));
+constexpr auto kSwapPairs = static_cast<_MM_PERM_ENUM>(_MM_SHUFFLE(2, 3, 0, 1));
+constexpr auto kSwapHalves = static_cast<_MM_PERM_ENUM>(_MM_SHUFFLE(1, 0, 3, 2));
+constexpr auto kCounters = static_cast<_MM_PERM_ENUM>(_MM_SHUFFLE(0, 1, 0, 3));
+constexpr auto kCodeHalves = static_cast<_MM_PERM_ENUM>(_MM_SHUFFLE(0, 0, 2, 0));
+constexpr auto kMaskHalves = static_cast<_MM_PERM_ENUM>(_MM_SHUFFLE(3, 1, 3, 1));
 
 // The first 32 bytes of an entry: words 0 and 1 and their mask words.
 QRLIRIS_AVX512 inline __m256i rowWords(const QrlIrisHeadEntry* entryA) {
@@ -59,20 +64,20 @@ QRLIRIS_AVX512 inline unsigned screenGroup(QrlIrisHeadEntry* headA, __m512i code
   const __m512i lowHalvesL =
       _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
   const __m512i rowsL = _mm512_permutex2var_epi32(firstL, lowHalvesL, secondL);
-  const __m512i usableL = _mm512_and_si512(_mm512_shuffle_epi32(rowsL, perm(3, 2, 3, 2)), maskA);
+  const __m512i usableL = _mm512_and_si512(_mm512_shuffle_epi32(rowsL, kMasksTwice), maskA);
   const __m512i countsL =
       _mm512_popcnt_epi32(_mm512_ternarylogic_epi32(rowsL, codeA, usableL, 0x28));  // [D0 D1 T0 T1]
   const __m512i sumsL = _mm512_mask_blend_epi32(
       0xAAAA, countsL,
-      _mm512_add_epi32(countsL, _mm512_shuffle_epi32(countsL, perm(2, 3, 0, 1))));  // [D0 D T0 T]
+      _mm512_add_epi32(countsL, _mm512_shuffle_epi32(countsL, kSwapPairs)));  // [D0 D T0 T]
   // D0 * 128 < T0 * 52 and D * 128 < T * 48 in lanes 0 and 1 (every count is below 65, so the
   // 16-bit products are exact).
-  const __m512i limitsL = _mm512_mullo_epi16(_mm512_shuffle_epi32(sumsL, perm(1, 0, 3, 2)),
-                                             _mm512_set4_epi32(0, 0, 48, 52));
+  const __m512i limitsL =
+      _mm512_mullo_epi16(_mm512_shuffle_epi32(sumsL, kSwapHalves), _mm512_set4_epi32(0, 0, 48, 52));
   const unsigned testsL =
       _mm512_mask_cmplt_epu32_mask(0x3333, _mm512_slli_epi32(sumsL, 7), limitsL);
   // [T 0 D 0]: the entry's 64-bit total and diff.
-  const __m512i countersL = _mm512_maskz_shuffle_epi32(0x5555, sumsL, perm(0, 1, 0, 3));
+  const __m512i countersL = _mm512_maskz_shuffle_epi32(0x5555, sumsL, kCounters);
   _mm_storeu_si128(reinterpret_cast<__m128i*>(&headA[0].total), _mm512_castsi512_si128(countersL));
   if constexpr (Rows >= 2) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(&headA[1].total),
@@ -99,8 +104,8 @@ QRLIRIS_AVX512 std::uint32_t screenAvx512(const void* galleryA, QrlIrisHeadEntry
   const std::uint32_t countL = rowCountA > kMaxRows ? kMaxRows : rowCountA;
   // Gallery words 0 and 1 as 32-bit lanes [g0 G0 g1 G1] in every 128-bit lane.
   const __m512i gL = _mm512_broadcast_i32x4(_mm_loadu_si128(static_cast<const __m128i*>(galleryA)));
-  const __m512i codeL = _mm512_maskz_shuffle_epi32(0x3333, gL, perm(0, 0, 2, 0));  // [g0 g1 0 0]
-  const __m512i maskL = _mm512_shuffle_epi32(gL, perm(3, 1, 3, 1));                // [G0 G1 G0 G1]
+  const __m512i codeL = _mm512_maskz_shuffle_epi32(0x3333, gL, kCodeHalves);  // [g0 g1 0 0]
+  const __m512i maskL = _mm512_shuffle_epi32(gL, kMaskHalves);                // [G0 G1 G0 G1]
   std::uint32_t resultL = 0;
   std::uint32_t j = 0;
   for (; j + 4 <= countL; j += 4) {
