@@ -21,6 +21,7 @@ class StageMatchEngine_FP_L1V : public StageMatchEngine_Base {
   void useKernels(const kernels::KernelSet& kernelsA) { kernelsM.use(kernelsA); }
   std::uint32_t featureOffset() const { return featureOffsetM; }
   float classifyThreshold() const { return classifyThresholdM; }
+  std::uint32_t headerLength() const { return headerLengthM; }
 
  private:
   engines::KernelChoice kernelsM;

@@ -294,6 +294,7 @@ class FingerVectorEngineTest : public StageMatchEngineFingerTest {
 TEST_F(FingerVectorEngineTest, L1vDividesByCommonFingersAndClampsAtZero) {
   auto engineL = create(AlgL1v);
   EXPECT_EQ(dynamic_cast<StageMatchEngine_FP_L1V&>(*engineL).featureOffset(), 80u);
+  EXPECT_EQ(dynamic_cast<StageMatchEngine_FP_L1V&>(*engineL).headerLength(), 2u);
   std::vector<unsigned char> probeL(112, 0), galleryL(112, 0);
   putMask(probeL, 0, 0x0107);  // bit 8 does not count
   putMask(galleryL, 0, 0x0103);
