@@ -143,15 +143,20 @@ void StageMatchEngine_Iris_Daugman_2010_POPCNT::fillHeadTable() {
 float StageMatchEngine_Iris_Daugman_2010_POPCNT::matchGallery(const unsigned char* galleryDataA,
                                                               unsigned int gallerySizeA) {
   if (handleM == nullptr || gallerySizeA < kGalleryBytes) return 0.0f;
-  std::uint32_t maskL = screenM(galleryDataA, headM, rowCountM);
+  const std::uint32_t maskL = screenM(galleryDataA, headM, rowCountM);
   // Most gallery entries are impostors whose every row fails the screening.
   if (__builtin_expect(maskL == 0, 1) || firstRowM > lastRowM) return 0.0f;
+  return searchScreened(galleryDataA, maskL);
+}
+
+__attribute__((noinline)) float StageMatchEngine_Iris_Daugman_2010_POPCNT::searchScreened(
+    const unsigned char* galleryDataA, std::uint32_t maskA) const {
   Best bestL;
   // Row j holds bit count - 1 - j: the highest set bit is the first surviving row, and the rows
   // are visited in order (a later row replaces the best only when it is strictly better).
-  while (maskL != 0) {
-    const int bitL = 31 - __builtin_clz(maskL);
-    maskL ^= 1u << bitL;
+  while (maskA != 0) {
+    const int bitL = 31 - __builtin_clz(maskA);
+    maskA ^= 1u << bitL;
     const std::uint32_t j = rowCountM - 1 - static_cast<std::uint32_t>(bitL);
     searchRest(galleryDataA, firstRowM + static_cast<int>(j), headM[j].total, headM[j].diff, bestL);
   }

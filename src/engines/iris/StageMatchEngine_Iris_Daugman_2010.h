@@ -83,6 +83,9 @@ class StageMatchEngine_Iris_Daugman_2010_POPCNT : public StageMatchEngine_Iris_D
 
  private:
   void fillHeadTable();
+  // The search of the rows a screening let through (maskA not 0), kept out of matchGallery so
+  // that the path of the many entries the screening rejects saves and restores little.
+  float searchScreened(const unsigned char* galleryDataA, std::uint32_t maskA) const;
 
   QrlIrisScreenFn screenM;  // the library's screening call (23), looked up once
   std::uint32_t rowCountM = 7;
