@@ -1,7 +1,8 @@
 // One pass of identification over a large memory stage, beside the engine's raw scan of the same
 // memory and the machine's read bandwidth, all in one run; for iris also the screening call
 // alone, its AVX-512 path against the portable reference; the selection of the best K against
-// std::nth_element; the per-probe cost of similarity-matrix whitening.
+// std::nth_element; the per-probe cost of similarity-matrix whitening. BM_PassRatios gives the
+// goals themselves: the pass against its references, timed in turn within one benchmark.
 //
 //   bench_stage --benchmark_filter=... (sizes fixed: 1 000 000 entries, K = 1000)
 

@@ -1,6 +1,7 @@
 #include <qrliris/IrisCode.h>
 
 #include <qrlcore/Exception.h>
+#include <qrliris/IrisCodeForms.h>
 
 namespace kxegm {
 
@@ -32,16 +33,11 @@ int IrisCode::usableBitCount() const {
 }
 
 IrisCode IrisCode::rotated(int stepsA) const {
-  IrisCode outL;
-  const int shiftL = ((stepsA % kAngles) + kAngles) % kAngles;
-  for (int r = 0; r < kRings; ++r) {
-    for (int a = 0; a < kAngles; ++a) {
-      const int fromL = (a - shiftL + kAngles) % kAngles;
-      for (int c = 0; c < kComponents; ++c)
-        outL.set(r, a, c, bit(r, fromL, c), usable(r, fromL, c));
-    }
-  }
-  return outL;
+  // The words are the record form of the code.
+  const std::vector<unsigned char> bytesL = toBytes();
+  unsigned char turnedL[kCodeBytes];
+  irisforms::rotateRecord(bytesL.data(), stepsA, turnedL);
+  return fromBytes(turnedL, kCodeBytes);
 }
 
 double IrisCode::hammingDistance(const IrisCode& otherA, int maxShiftA, int* bestShiftA) const {
