@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 
 #include "support/ExceptionMatchers.h"
 #include "support/SyntheticEye.h"
@@ -103,6 +104,65 @@ TEST_F(IrisCodeCreatorTest, ProbePartIsTheGalleryCodeTwice) {
     }
   }
   EXPECT_EQ(IrisCodeCreator::createTemplate(colourL).gallery, dataL.gallery);
+}
+
+// Against a bit-by-bit reference: rotation by s moves position a - s to a; the distance is the
+// lowest share of differing bits among those usable in both codes, over the shifts.
+TEST_F(IrisCodeCreatorTest, RotationAndHammingDistanceFollowTheirBitDefinitions) {
+  using namespace iriscode;
+  std::mt19937 rngL(11);
+  const auto randomCode = [&rngL] {
+    IrisCode codeL;
+    for (int r = 0; r < kRings; ++r) {
+      for (int a = 0; a < kAngles; ++a) {
+        for (int c = 0; c < kComponents; ++c) codeL.set(r, a, c, rngL() & 1, rngL() % 8 != 0);
+      }
+    }
+    return codeL;
+  };
+  for (int trial = 0; trial < 4; ++trial) {
+    const IrisCode aL = randomCode();
+    // b: a turned by 2 positions with a tenth of its bits flipped, so that shift -2 wins.
+    IrisCode bL = aL.rotated(2);
+    for (int r = 0; r < kRings; ++r) {
+      for (int a = 0; a < kAngles; ++a) {
+        for (int c = 0; c < kComponents; ++c) {
+          const int fromL = ((a - 2) % kAngles + kAngles) % kAngles;
+          ASSERT_EQ(bL.bit(r, a, c), aL.bit(r, fromL, c));
+          ASSERT_EQ(bL.usable(r, a, c), aL.usable(r, fromL, c));
+          if (rngL() % 10 == 0) bL.set(r, a, c, !bL.bit(r, a, c), bL.usable(r, a, c));
+        }
+      }
+    }
+    double bestL = 1.0;
+    int bestShiftL = 0;
+    for (int s = -4; s <= 4; ++s) {
+      int totalL = 0, diffL = 0;
+      for (int r = 0; r < kRings; ++r) {
+        for (int a = 0; a < kAngles; ++a) {
+          const int fromL = ((a - s) % kAngles + kAngles) % kAngles;
+          for (int c = 0; c < kComponents; ++c) {
+            if (!aL.usable(r, a, c) || !bL.usable(r, fromL, c)) continue;
+            ++totalL;
+            diffL += aL.bit(r, a, c) != bL.bit(r, fromL, c);
+          }
+        }
+      }
+      const double hdL = static_cast<double>(diffL) / totalL;
+      if (hdL < bestL) bestL = hdL, bestShiftL = s;
+    }
+    int usableL = 0;
+    for (int r = 0; r < kRings; ++r) {
+      for (int a = 0; a < kAngles; ++a) {
+        for (int c = 0; c < kComponents; ++c) usableL += aL.usable(r, a, c);
+      }
+    }
+    EXPECT_EQ(aL.usableBitCount(), usableL);
+    int shiftL = 99;
+    EXPECT_DOUBLE_EQ(aL.hammingDistance(bL, 4, &shiftL), bestL);
+    EXPECT_EQ(shiftL, bestShiftL);
+    EXPECT_EQ(shiftL, -2);
+  }
 }
 
 TEST_F(IrisCodeCreatorTest, DifferentEyesDisagreeOnAboutHalfTheBits) {
